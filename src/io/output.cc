@@ -1,0 +1,85 @@
+#include "io/output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace ampdots {
+namespace {
+
+// Makes room for at least one byte; false when a memory output is full.
+bool MakeRoom(Output& out) {
+  if (out.used < kOutputBufferBytes) return true;
+  if (out.fd < 0) return false;
+  Flush(out);
+  return true;
+}
+
+}  // namespace
+
+void Put(Output& out, std::string_view text) {
+  while (!text.empty()) {
+    if (!MakeRoom(out)) {
+      out.dropped += text.size();
+      return;
+    }
+    const std::size_t n = std::min(text.size(), kOutputBufferBytes - out.used);
+    std::memcpy(out.buffer + out.used, text.data(), n);
+    out.used += n;
+    text.remove_prefix(n);
+  }
+}
+
+void PutChar(Output& out, char c) { Put(out, std::string_view(&c, 1)); }
+
+void PutLine(Output& out, std::string_view text) {
+  Put(out, text);
+  PutChar(out, '\n');
+}
+
+void PutRepeated(Output& out, char c, std::size_t count) {
+  while (count > 0) {
+    if (!MakeRoom(out)) {
+      out.dropped += count;
+      return;
+    }
+    const std::size_t n = std::min(count, kOutputBufferBytes - out.used);
+    std::memset(out.buffer + out.used, c, n);
+    out.used += n;
+    count -= n;
+  }
+}
+
+void PutF(Output& out, const char* format, ...) {
+  // Every formatted piece the tool prints (a message with its path aside)
+  // is a number or two; the path goes through Put.
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n > 0) Put(out, std::string_view(text, std::min(static_cast<std::size_t>(n), sizeof text - 1)));
+}
+
+bool Flush(Output& out) {
+  if (out.fd < 0) return true;
+  std::size_t done = 0;
+  while (done < out.used && !out.failed) {
+    const ssize_t n = write(out.fd, out.buffer + done, out.used - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      out.failed = true;
+    }
+  }
+  out.used = 0;
+  return !out.failed;
+}
+
+}  // namespace ampdots

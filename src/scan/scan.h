@@ -1,0 +1,63 @@
+// The interval scan: one pass over the requested frames, one printed line
+// per block of `resolution` frames, and the peak level of each channel.
+#ifndef AMPDOTS_SCAN_SCAN_H_
+#define AMPDOTS_SCAN_SCAN_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/output.h"
+#include "io/source.h"
+
+namespace ampdots {
+
+/// Frames read at a time; with frames of at most 8 bytes the buffer is 32 KiB.
+inline constexpr std::uint32_t kChunkFrames = 4096;
+inline constexpr std::uint32_t kMaxBlockAlign = 8;
+/// The longest bar: full scale 128 at the largest magnification, 256.
+inline constexpr std::size_t kMaxDots = 32768;
+
+struct ScanRequest {
+  std::uint32_t dataOffset = 0;
+  std::uint32_t bytesPerSample = 0;
+  std::uint32_t channels = 0;
+  std::uint32_t blockAlign = 0;  ///< 1 to kMaxBlockAlign
+  std::uint32_t startFrame = 0;
+  std::uint32_t endFrame = 0;    ///< exclusive, greater than startFrame
+  std::uint32_t resolution = 0;  ///< frames per line; 0 prints no line
+  std::uint32_t sampleRate = 0;
+  float magnification = 1.0f;
+  double secondsPerLine = 0.0;
+};
+
+struct Peaks {
+  double left = 0.0;   ///< mono or left channel, in level units
+  double right = 0.0;
+};
+
+/// Keeps the largest magnitude seen in `peak`.
+inline void CheckPeak(double& peak, double x) {
+  if (peak < x) {
+    peak = x;
+  } else if (peak < -x) {
+    peak = -x;
+  }
+}
+
+/// Dots in a bar of `length`: none below 1 or for not-a-number, and never
+/// more than kMaxDots, so a float file holding huge values stays readable.
+std::size_t BarDots(double length);
+
+/// Prints one line: the time stamp of frame `t`, in the form that
+/// `secondsPerLine` calls for, then the bar.
+void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double secondsPerLine,
+              Output& out);
+
+/// Scans frames startFrame to endFrame - 1 of `source`. If the source ends
+/// early (the file shrank since it was probed), the scan stops at the first
+/// frame that was not read whole.
+Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out);
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_SCAN_H_
