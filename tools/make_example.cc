@@ -15,9 +15,9 @@ constexpr std::uint32_t kRate = 22050;
 constexpr double kSeconds = 2.0;
 
 struct Strike {
-  double at;      // seconds
-  double peak;    // of full scale
-  double decay;   // seconds for the envelope to fall by e
+  double at;     // seconds
+  double peak;   // of full scale
+  double decay;  // seconds for the envelope to fall by e
 };
 
 constexpr Strike kStrikes[] = {{0.05, 0.80, 0.12}, {0.45, 0.45, 0.20}, {0.80, 0.95, 0.08}};
@@ -54,5 +54,6 @@ int main(int argc, char** argv) {
     ampdots::testing::PutLe16(frames, static_cast<std::uint32_t>(v));
   }
   const ampdots::testing::Format format{1, kRate, 16, 1};
-  return ampdots::testing::WriteFile(argv[1], ampdots::testing::CanonicalWav(format, frames)) ? 0 : 1;
+  return ampdots::testing::WriteFile(argv[1], ampdots::testing::CanonicalWav(format, frames)) ? 0
+                                                                                              : 1;
 }

@@ -17,8 +17,8 @@ constexpr const char* kUsage[] = {
     "Run with command line argument 1 being the name of the wavefile",
     "Arguments 2 and 3 are the start/stop times in seconds to scan within the file.",
     "Argument 4 (optional) is resolution in samples.  Default = samplerate / 20 ",
-    "Argument 5 (optional) is magnification: Above 1 magnifies (256 is the max).  Between 0 and "
-    "1 zooms out.",
+    ("Argument 5 (optional) is magnification: Above 1 magnifies (256 is the max).  "
+     "Between 0 and 1 zooms out."),
 };
 
 constexpr float kMaxMagnification = 256.0f;

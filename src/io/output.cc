@@ -62,7 +62,8 @@ void PutF(Output& out, const char* format, ...) {
   va_start(args, format);
   const int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  if (n > 0) Put(out, std::string_view(text, std::min(static_cast<std::size_t>(n), sizeof text - 1)));
+  if (n > 0)
+    Put(out, std::string_view(text, std::min(static_cast<std::size_t>(n), sizeof text - 1)));
 }
 
 bool Flush(Output& out) {

@@ -12,10 +12,10 @@ namespace ampdots {
 inline constexpr std::size_t kOutputBufferBytes = 1 << 16;
 
 struct Output {
-  int fd = -1;                ///< where Flush writes; -1 keeps text in memory
-  std::size_t used = 0;       ///< bytes waiting in `buffer`
-  std::size_t dropped = 0;    ///< memory output only: bytes that did not fit
-  bool failed = false;        ///< a write to `fd` failed
+  int fd = -1;              ///< where Flush writes; -1 keeps text in memory
+  std::size_t used = 0;     ///< bytes waiting in `buffer`
+  std::size_t dropped = 0;  ///< memory output only: bytes that did not fit
+  bool failed = false;      ///< a write to `fd` failed
   char buffer[kOutputBufferBytes];
 };
 

@@ -11,9 +11,9 @@
 namespace ampdots {
 
 struct Source {
-  int fd = -1;                      ///< open file, or -1 for memory
+  int fd = -1;                         ///< open file, or -1 for memory
   const std::uint8_t* data = nullptr;  ///< memory bytes when fd is -1
-  std::uint64_t length = 0;         ///< memory length when fd is -1
+  std::uint64_t length = 0;            ///< memory length when fd is -1
 };
 
 /// Opens a regular file (or a link to one) for reading. Directories,

@@ -13,19 +13,27 @@ enum class Decoder { kNone, kPcm16, kPcm24, kFloat32 };
 Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels) {
   if (channels != 1 && channels != 2) return Decoder::kNone;
   switch (bytesPerSample) {
-    case 2: return Decoder::kPcm16;
-    case 3: return Decoder::kPcm24;
-    case 4: return Decoder::kFloat32;  // the format code is not read: 32 bits means float
-    default: return Decoder::kNone;
+    case 2:
+      return Decoder::kPcm16;
+    case 3:
+      return Decoder::kPcm24;
+    case 4:
+      return Decoder::kFloat32;  // the format code is not read: 32 bits means float
+    default:
+      return Decoder::kNone;
   }
 }
 
 Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
   switch (decoder) {
-    case Decoder::kPcm16: return DecodePcm16(bytes);
-    case Decoder::kPcm24: return DecodePcm24(bytes);
-    case Decoder::kFloat32: return DecodeFloat32(bytes);
-    case Decoder::kNone: break;
+    case Decoder::kPcm16:
+      return DecodePcm16(bytes);
+    case Decoder::kPcm24:
+      return DecodePcm24(bytes);
+    case Decoder::kFloat32:
+      return DecodeFloat32(bytes);
+    case Decoder::kNone:
+      break;
   }
   return {0.0, 0.0};
 }
@@ -64,7 +72,8 @@ Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out
   std::uint64_t s = request.startFrame;
   std::uint64_t remaining = request.endFrame - request.startFrame;
   while (remaining > 0) {
-    const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkFrames));
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkFrames));
     const std::uint64_t at = request.dataOffset + std::uint64_t{align} * s;
     // Whole frames only: a frame is never decoded from stale buffer bytes.
     const std::size_t got = ReadAt(source, at, frames, wanted * align) / align;

@@ -31,7 +31,7 @@ struct ScanRequest {
 };
 
 struct Peaks {
-  double left = 0.0;   ///< mono or left channel, in level units
+  double left = 0.0;  ///< mono or left channel, in level units
   double right = 0.0;
 };
 

@@ -27,8 +27,8 @@ struct WavAttributes {
   std::uint32_t sampleRate = 0;
   std::uint32_t bytesPerSample = 0;  ///< of one channel's sample
   std::uint32_t channels = 0;
-  std::uint32_t dataOffset = 0;      ///< file offset of the first frame
-  std::uint32_t frameCount = 0;      ///< whole frames present in the file
+  std::uint32_t dataOffset = 0;  ///< file offset of the first frame
+  std::uint32_t frameCount = 0;  ///< whole frames present in the file
 };
 
 enum class ProbeStatus {

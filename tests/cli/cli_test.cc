@@ -1,0 +1,174 @@
+// Runs the built ampdots binary and checks its whole standard output, that
+// standard error stays empty, and the exit status.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/wav_builder.h"
+
+namespace ampdots {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Bytes;
+using testing::CanonicalWav;
+using testing::Repeat;
+
+constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
+
+struct Ran {
+  std::string out;
+  std::string err;
+  int status;
+};
+
+std::string Drain(int fd) {
+  std::string text;
+  char chunk[4096];
+  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+    text.append(chunk, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Runs the tool with `args`, standard input from `input` (or /dev/null).
+Ran RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
+  const std::string errPath = ::testing::TempDir() + "ampdots_stderr.txt";
+  int outPipe[2];
+  if (pipe(outPipe) != 0) return {"", "pipe failed", -1};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(input.c_str(), O_RDONLY);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(outPipe[1], 1);
+    dup2(err, 2);
+    close(outPipe[0]);
+    std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(AMPDOTS_BINARY, argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  Ran ran{Drain(outPipe[0]), "", -1};
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ran.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  ran.err = Drain(open(errPath.c_str(), O_RDONLY));
+  return ran;
+}
+
+std::string TempPath(const std::string& name) { return ::testing::TempDir() + "ampdots_" + name; }
+
+std::string WriteWav(const std::string& name, const Bytes& bytes) {
+  const std::string path = TempPath(name);
+  EXPECT_TRUE(testing::WriteFile(path, bytes));
+  return path;
+}
+
+void ExpectRun(const Ran& ran, const std::string& out, int status) {
+  EXPECT_EQ(ran.out, kBannerLine + out);
+  EXPECT_EQ(ran.err, "");
+  EXPECT_EQ(ran.status, status);
+}
+
+TEST(Cli, UsageTextWithFewerThanThreeArguments) {
+  EXPECT_EQ(RunTool({}).status, 1);
+  ExpectRun(RunTool({"only", "two"}),
+            "This program will print a basic waveform image\n"
+            "Run with command line argument 1 being the name of the wavefile\n"
+            "Arguments 2 and 3 are the start/stop times in seconds to scan within the file.\n"
+            "Argument 4 (optional) is resolution in samples.  Default = samplerate / 20 \n"
+            "Argument 5 (optional) is magnification: Above 1 magnifies (256 is the max).  "
+            "Between 0 and 1 zooms out.\n",
+            1);
+}
+
+TEST(Cli, EverySampleFormatShowsItsLevel) {
+  // One line of 400 frames at 8000 Hz, every frame alike.
+  const struct {
+    const char* name;
+    testing::Format format;
+    Bytes frame;
+    std::size_t dots;
+    const char* peaks;
+  } rows[] = {
+      {"pcm16_mono", {1, 8000, 16, 1}, {0x00, 0x14}, 20, "Peak over interval -16.1 dB"},
+      {"pcm16_stereo",
+       {2, 8000, 16, 1},
+       {0x00, 0x14, 0x00, 0xEC},
+       20,
+       "Peaks over interval -16.1 L -16.1 R"},
+      {"pcm24_mono", {1, 8000, 24, 1}, {0x00, 0x00, 0x40}, 64, "Peak over interval -6.0 dB"},
+      {"pcm24_stereo",
+       {2, 8000, 24, 1},
+       {0x00, 0x00, 0x40, 0x00, 0x00, 0x20},
+       48,
+       "Peaks over interval -6.0 L -12.0 R"},
+      {"float_mono", {1, 8000, 32, 3}, {0x00, 0x00, 0x80, 0x3E}, 32, "Peak over interval -12.0 dB"},
+      {"float_stereo",
+       {2, 8000, 32, 3},
+       {0x00, 0x00, 0x00, 0xBF, 0x00, 0x00, 0x80, 0x3E},
+       48,
+       "Peaks over interval -6.0 L -12.0 R"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = WriteWav(row.name, CanonicalWav(row.format, Repeat(row.frame, 400)));
+    ExpectRun(RunTool({path, "0", "1"}),
+              "0.03\t" + std::string(row.dots, '.') + "\nShowing values above -48 dB\n" +
+                  row.peaks + "\n",
+              0);
+  }
+}
+
+TEST(Cli, OnlyRegularFilesAreRead) {
+  const std::string wav =
+      WriteWav("regular.wav", CanonicalWav({1, 8000, 16, 1}, Repeat({0, 3}, 400)));
+  const std::string result =
+      "0.03\t...\nShowing values above -48 dB\nPeak over interval -32.6 dB\n";
+  const std::string link = TempPath("link.wav");
+  fs::remove(link);
+  fs::create_symlink(wav, link);
+  ExpectRun(RunTool({link, "0", "1"}), result, 0);
+  ExpectRun(RunTool({"/dev/stdin", "0", "1"}, wav), result, 0);
+
+  const std::string fifo = TempPath("fifo.wav");
+  fs::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string dir = ::testing::TempDir();
+  for (const std::string& path : {fifo, dir, std::string("/dev/zero"), TempPath("absent.wav")}) {
+    ExpectRun(RunTool({path, "0", "1"}), "The file called " + path + " cannot be found!\n", 2);
+  }
+}
+
+TEST(Cli, PathLongerThan255CharactersIsOpenedAsGiven) {
+  std::string dir = TempPath("long");
+  while (dir.size() < 300) dir += "/" + std::string(40, 'd');
+  fs::create_directories(dir);
+  const std::string path = dir + "/x.wav";
+  ASSERT_TRUE(testing::WriteFile(path, CanonicalWav({1, 8000, 16, 1}, Repeat({0, 3}, 400))));
+  ASSERT_GT(path.size(), 300u);
+  EXPECT_EQ(RunTool({path, "0", "1"}).status, 0);
+}
+
+TEST(Cli, BundledExampleDrawsTwoSeconds) {
+  const Ran ran = RunTool({AMPDOTS_EXAMPLE, "0", "2"});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_EQ(ran.err, "");
+  std::size_t lines = 0;
+  for (char c : ran.out) lines += c == '\n';
+  EXPECT_EQ(lines, 1 + 40 + 2u);  // banner, 20 lines a second, summary
+  EXPECT_NE(ran.out.find("0.02\t\n0.07\t..."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ampdots

@@ -1,0 +1,145 @@
+#include "cli/run.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "support/memory_run.h"
+
+namespace ampdots {
+namespace {
+
+using testing::Bytes;
+using testing::CanonicalWav;
+using testing::MemoryFiles;
+using testing::Repeat;
+using testing::RunInMemory;
+
+constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
+
+TEST(Arguments, NumbersAsTheCLibraryReadsThem) {
+  EXPECT_EQ(ParseSeconds(" 1.5e0"), 1.5f);
+  EXPECT_EQ(ParseSeconds("abc"), 0.0f);
+  EXPECT_EQ(ParseSeconds("1e40"), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(ParseSeconds("-1e40"), -std::numeric_limits<float>::infinity());
+  EXPECT_TRUE(std::isnan(ParseSeconds("nan")));
+  EXPECT_EQ(ParseResolution("-1"), 4294967295u);
+  EXPECT_EQ(ParseResolution("7x"), 7u);
+  EXPECT_EQ(ParseResolution("x7"), 0u);
+}
+
+TEST(Arguments, MagnificationOutOfRangeMeansOne) {
+  EXPECT_EQ(ChooseMagnification("300"), 1.0f);  // not 256
+  EXPECT_EQ(ChooseMagnification("256"), 256.0f);
+  EXPECT_EQ(ChooseMagnification("0"), 1.0f);
+  EXPECT_EQ(ChooseMagnification("-2"), 1.0f);
+  EXPECT_EQ(ChooseMagnification("words"), 1.0f);
+  EXPECT_EQ(ChooseMagnification("0.5"), 0.5f);
+  EXPECT_TRUE(std::isnan(ChooseMagnification("nan")));
+  // Only as the fifth and last argument.
+  const char* five[] = {"f", "0", "1", "10", "2"};
+  const char* six[] = {"f", "0", "1", "10", "2", "x"};
+  EXPECT_EQ(ParseArguments(5, five).magnification, 2.0f);
+  EXPECT_EQ(ParseArguments(6, six).magnification, 1.0f);
+  EXPECT_EQ(ParseArguments(6, six).resolution, 10u);
+}
+
+TEST(Interval, FramesFromSecondsInSinglePrecision) {
+  EXPECT_EQ(FrameAt(44100, 1.0f), 44100u);
+  EXPECT_EQ(FrameAt(8000, 0.2f), 1600u);
+  EXPECT_EQ(FrameAt(44100, -3.0f), 0u);
+  EXPECT_EQ(FrameAt(44100, std::nanf("")), 0u);
+  EXPECT_EQ(FrameAt(0, std::numeric_limits<float>::infinity()), 0u);  // 0 x inf
+  EXPECT_EQ(FrameAt(44100, 1e30f), 4294967295u);
+  EXPECT_EQ(FrameAt(1, 4294967040.0f), 4294967040u);  // the largest float below 2^32
+}
+
+TEST(Interval, ResolutionFallsBackToATwentiethOfASecond) {
+  Arguments args;
+  EXPECT_EQ(ChooseResolution(args, 44100), 2205u);
+  EXPECT_EQ(ChooseResolution(args, 48000), 2400u);
+  EXPECT_EQ(ChooseResolution(args, 19), 0u);
+  args.hasResolution = true;
+  const std::uint32_t asked[] = {0, 4294967295u, 44101, 44100, 1};
+  const std::uint32_t used[] = {2205, 2205, 2205, 44100, 1};
+  for (int i = 0; i < 5; ++i) {
+    args.resolution = asked[i];
+    EXPECT_EQ(ChooseResolution(args, 44100), used[i]) << asked[i];
+  }
+}
+
+TEST(Summary, DecibelValues) {
+  EXPECT_EQ(std::lround(ThresholdDb(1.0f)), -48);
+  EXPECT_EQ(std::lround(ThresholdDb(256.0f)), -96);
+  EXPECT_EQ(std::lround(ThresholdDb(0.5f)), -42);
+  EXPECT_EQ(PeakDb(128.0), 0.0f);
+  EXPECT_EQ(PeakDb(64.0), static_cast<float>(20 * std::log10(0.5)));
+  EXPECT_EQ(PeakDb(0.0), -std::numeric_limits<float>::infinity());
+}
+
+// Whole runs on files held in memory.
+class MemoryRun : public ::testing::Test {
+ protected:
+  void SetUp() override { MemoryFiles().clear(); }
+};
+
+TEST_F(MemoryRun, MessagesAndStatusesInOrder) {
+  const auto expect = [](const std::vector<std::string>& args, const std::string& text,
+                         int status) {
+    const testing::RunResult r = RunInMemory(args);
+    EXPECT_EQ(r.out, kBannerLine + text) << args[0];
+    EXPECT_EQ(r.status, status) << args[0];
+  };
+  expect({"missing.wav", "0", "1"}, "The file called missing.wav cannot be found!\n", 2);
+  MemoryFiles()["nodata.wav"] = testing::WavBuilder().Fmt({1, 8000, 16, 1}).Finish();
+  expect({"nodata.wav", "0", "1"}, "Can't find data block in wave file!\n", 2);
+  MemoryFiles()["nothing.wav"] = Bytes(64, 0);
+  expect({"nothing.wav", "0", "1"},
+         "Can't find format chunk in wave file!\nCan't find data block in wave file!\n", 2);
+  MemoryFiles()["zero.wav"] = CanonicalWav({0, 8000, 16, 1}, {});
+  expect({"zero.wav", "0", "1"}, "Unrecognized bit or channel configuration\n", 1);
+  MemoryFiles()["wide.wav"] = CanonicalWav({3, 8000, 24, 1}, {});
+  expect({"wide.wav", "0", "1"}, "Unrecognized bit or channel configuration\n", 1);
+  MemoryFiles()["ok.wav"] = CanonicalWav({1, 8000, 16, 1}, {});
+  expect({"ok.wav", "1", "1"}, "Stop or start time not set correctly\n", 1);
+  expect({"ok.wav", "0", "-1"}, "Stop or start time not set correctly\n", 1);
+  // The interval is checked before the frame width.
+  expect({"wide.wav", "2", "1"}, "Stop or start time not set correctly\n", 1);
+}
+
+TEST_F(MemoryRun, MonoSummaryAndMagnification) {
+  // 8000 Hz mono, level 10 throughout: lines of 400 frames, 0.05 s each.
+  MemoryFiles()["tone.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 800));
+  const testing::RunResult r = RunInMemory({"tone.wav", "0", "1", "0", "0.5"});
+  EXPECT_EQ(r.out, std::string(kBannerLine) + "0.03\t.....\n0.08\t.....\n" +
+                       "Showing values above -42 dB\nPeak over interval -22.1 dB\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(MemoryRun, StereoSummaryAndFrameIndexColumn) {
+  // 8000 Hz stereo, left level 64 (-6.0 dB) and right silent; from 0.2 s, lines of 7 frames.
+  MemoryFiles()["st.wav"] = CanonicalWav({2, 8000, 16, 1}, Repeat({0x00, 0x40, 0x00, 0x00}, 1614));
+  const testing::RunResult r = RunInMemory({"st.wav", "0.2", "9", "7"});
+  EXPECT_EQ(r.out, std::string(kBannerLine) + "0.200\t1604\t" + std::string(32, '.') +
+                       "\n0.201\t1611\t" + std::string(32, '.') +
+                       "\nShowing values above -48 dB\nPeaks over interval -6.0 L -inf R\n");
+}
+
+TEST_F(MemoryRun, StartPastTheDataScansNothing) {
+  MemoryFiles()["short.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 10));
+  const testing::RunResult r = RunInMemory({"short.wav", "5", "6", "1", "nan"});
+  EXPECT_EQ(r.out,
+            std::string(kBannerLine) + "Showing values above nan dB\nPeak over interval -inf dB\n");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(MemoryRun, OtherChannelCountsPrintNoPeakLine) {
+  MemoryFiles()["four.wav"] = CanonicalWav({4, 8000, 16, 1}, Bytes(8 * 400, 0x7F));
+  EXPECT_EQ(RunInMemory({"four.wav", "0", "1"}).out,
+            std::string(kBannerLine) + "0.03\t\nShowing values above -48 dB\n");
+}
+
+}  // namespace
+}  // namespace ampdots

@@ -1,0 +1,43 @@
+#include "io/output.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace ampdots {
+namespace {
+
+TEST(Output, MemoryOutputKeepsWhatFitsAndCountsTheRest) {
+  static Output out;
+  out.used = 0;
+  PutRepeated(out, '.', kOutputBufferBytes - 3);
+  PutF(out, "%.1f|", 2.25);
+  EXPECT_EQ(out.used, kOutputBufferBytes);
+  EXPECT_EQ(out.dropped, 1u);  // "2.2|" has one byte too many
+  EXPECT_EQ(Text(out).substr(kOutputBufferBytes - 4), ".2.2");
+}
+
+TEST(Output, FileOutputFlushesWhenFullAndReportsFailure) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  static Output out;
+  out.fd = fds[1];
+  PutRepeated(out, 'x', 5000);
+  PutLine(out, "end");
+  ASSERT_TRUE(Flush(out));
+  char got[8000];
+  EXPECT_EQ(read(fds[0], got, sizeof got), 5004);
+  EXPECT_EQ(std::string(got + 4995, 9), "xxxxxend\n");
+  close(fds[0]);
+  close(fds[1]);
+  out.fd = open("/dev/full", O_WRONLY);
+  PutLine(out, "no room for this");
+  EXPECT_FALSE(Flush(out));
+  EXPECT_TRUE(out.failed);
+  close(out.fd);
+}
+
+}  // namespace
+}  // namespace ampdots

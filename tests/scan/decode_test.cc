@@ -1,0 +1,101 @@
+#include "scan/decode.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+namespace ampdots {
+namespace {
+
+struct PcmRow {
+  std::uint8_t bytes[3];
+  double level;
+  double contribution;
+};
+
+TEST(PcmDecoding, SixteenBitLevelsAndTopByteSign) {
+  const PcmRow rows[] = {
+      {{0xFF, 0x7F}, 127.99609375, 127.99609375},  // 32767
+      {{0x00, 0x80}, -128.0, 128.0},               // -32768
+      {{0xFF, 0xFF}, -0.00390625, 0.00390625},     // -1
+      {{0x40, 0x00}, 0.25, -0.25},                 // top byte 0 is subtracted
+      {{0x00, 0x01}, 1.0, 1.0},
+      {{0x00, 0x00}, 0.0, -0.0},
+  };
+  for (const PcmRow& row : rows) {
+    const Level got = DecodePcm16(row.bytes);
+    EXPECT_EQ(got.level, row.level) << int{row.bytes[1]} << " " << int{row.bytes[0]};
+    EXPECT_EQ(got.contribution, row.contribution) << int{row.bytes[1]} << " " << int{row.bytes[0]};
+  }
+}
+
+TEST(PcmDecoding, TwentyFourBitLevelsAndTopByteSign) {
+  const PcmRow rows[] = {
+      {{0xFF, 0xFF, 0x7F}, 127.9999847412109375, 127.9999847412109375},  // 8388607
+      {{0x00, 0x00, 0x80}, -128.0, 128.0},                               // -8388608
+      {{0x80, 0x00, 0x01}, 1.001953125, 1.001953125},                    // 65664
+      {{0xFF, 0xFF, 0x00}, 0.9999847412109375, -0.9999847412109375},
+      {{0xFF, 0xFF, 0xFF}, -1.0 / 65536, 1.0 / 65536},
+  };
+  for (const PcmRow& row : rows) {
+    const Level got = DecodePcm24(row.bytes);
+    EXPECT_EQ(got.level, row.level) << int{row.bytes[2]};
+    EXPECT_EQ(got.contribution, row.contribution) << int{row.bytes[2]};
+  }
+}
+
+TEST(Float32Decoding, KnownPatterns) {
+  struct Row {
+    std::uint8_t b[4];
+    double level;
+  };
+  const Row rows[] = {
+      {{0x00, 0x00, 0x80, 0x3F}, 128.0},                   // 1.0
+      {{0x00, 0x00, 0x00, 0x3F}, 64.0},                    // 0.5
+      {{0x00, 0x00, 0xC0, 0x3F}, 192.0},                   // 1.5
+      {{0x00, 0x00, 0x80, 0xBF}, -128.0},                  // -1.0
+      {{0x00, 0x00, 0x40, 0xBF}, -96.0},                   // -0.75
+      {{0x00, 0x00, 0x00, 0x00}, std::ldexp(1.0, -120)},   // +0.0 keeps the leading 1
+      {{0x00, 0x00, 0x00, 0x80}, -std::ldexp(1.0, -120)},  // -0.0
+      {{0x01, 0x00, 0x00, 0x00}, std::ldexp(2.0 + std::ldexp(1.0, -22), -121)},  // subnormal
+      {{0x00, 0x00, 0x80, 0x7F}, std::ldexp(1.0, 135)},                          // +infinity
+      {{0x00, 0x00, 0x80, 0xFF}, -std::ldexp(1.0, 135)},                         // -infinity
+      {{0x00, 0x00, 0xC0, 0x7F}, std::ldexp(3.0, 134)},  // quiet not-a-number
+      {{0xFF, 0xFF, 0x7F, 0x7F}, 128.0 * FLT_MAX},       // largest finite
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Float32Convert(row.b[0], row.b[1], row.b[2], row.b[3]), row.level)
+        << std::hex << int{row.b[3]} << " " << int{row.b[2]};
+  }
+  // Only the low 8 bits of each argument count: signed bytes read the same.
+  EXPECT_EQ(Float32Convert(0, 0, -128, 0x3F), 128.0);
+  EXPECT_EQ(Float32Convert(0x100, 0x200, 0x180, 0x13F), 128.0);
+}
+
+TEST(Float32Decoding, EveryNormalNumberIs128TimesItsValue) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 100000; ++i) {
+    std::uint32_t bits = static_cast<std::uint32_t>(random());
+    const std::uint32_t exponent = (bits >> 23) & 0xFF;
+    if (exponent == 0 || exponent == 255) continue;
+    float value;
+    std::memcpy(&value, &bits, 4);
+    ASSERT_EQ(Float32Convert(static_cast<int>(bits & 0xFF), static_cast<int>((bits >> 8) & 0xFF),
+                             static_cast<int>((bits >> 16) & 0xFF), static_cast<int>(bits >> 24)),
+              128.0 * static_cast<double>(value))
+        << std::hex << bits;
+  }
+}
+
+TEST(Float32Decoding, ContributionIsSignedByTheLevel) {
+  EXPECT_EQ(FloatContribution(-96.0), 96.0);
+  EXPECT_EQ(FloatContribution(0.25), 0.25);  // unlike PCM, small positives add
+  const std::uint8_t half[] = {0x00, 0x00, 0x00, 0xBF};
+  EXPECT_EQ(DecodeFloat32(half).contribution, 64.0);
+}
+
+}  // namespace
+}  // namespace ampdots

@@ -1,0 +1,166 @@
+#include "scan/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "support/wav_builder.h"
+
+namespace ampdots {
+namespace {
+
+using testing::Bytes;
+using testing::Repeat;
+
+std::string Dots(std::size_t n) { return std::string(n, '.'); }
+
+TEST(CheckPeak, KeepsTheLargestMagnitude) {
+  double peak = 2.0;
+  CheckPeak(peak, -1.0);
+  EXPECT_EQ(peak, 2.0);
+  CheckPeak(peak, -3.0);
+  EXPECT_EQ(peak, 3.0);
+  CheckPeak(peak, 5.0);
+  EXPECT_EQ(peak, 5.0);
+  CheckPeak(peak, std::nan(""));
+  EXPECT_EQ(peak, 5.0);
+}
+
+TEST(BarDots, WholePartBoundedByFullScaleAtMostMagnification) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    double length;
+    std::size_t dots;
+  } rows[] = {{0.99, 0},  {1.0, 1},         {7.9, 7},         {-5.0, 0},      {std::nan(""), 0},
+              {-kInf, 0}, {32768.0, 32768}, {32769.5, 32768}, {1e300, 32768}, {kInf, 32768}};
+  for (const auto& row : rows) EXPECT_EQ(BarDots(row.length), row.dots) << row.length;
+}
+
+std::string Line(std::int64_t t, std::uint32_t rate, double length, double secondsPerLine) {
+  static Output out;
+  out.used = 0;
+  Waveform(t, rate, length, secondsPerLine, out);
+  return std::string(Text(out));
+}
+
+TEST(Waveform, TimeStampFormDependsOnSecondsPerLineOnly) {
+  EXPECT_EQ(Line(1103, 44100, 3.7, 0.05), "0.03\t...\n");
+  EXPECT_EQ(Line(1103, 44100, 0.0, 0.025), "0.03\t\n");
+  EXPECT_EQ(Line(1103, 44100, 2.0, 0.0249), "0.025\t..\n");
+  EXPECT_EQ(Line(1103, 44100, 2.0, 0.00101), "0.025\t..\n");
+  EXPECT_EQ(Line(1103, 44100, 2.0, 0.001), "0.025\t1103\t..\n");
+  EXPECT_EQ(Line(1, 44100, 1.0, 1.0 / 44100), "0.000\t1\t.\n");
+  // Frame indices past 2^31 print as they are.
+  EXPECT_EQ(Line(3000000000, 1000000, 0.0, 0.0), "3000.000\t3000000000\t\n");
+}
+
+// A memory file of `frames` after a 44-byte header, scanned with `request`.
+struct ScanRun {
+  std::string out;
+  Peaks peaks;
+};
+
+ScanRun Scan(const Bytes& frames, ScanRequest request, std::size_t keepBytes = SIZE_MAX) {
+  const Bytes file = testing::CanonicalWav(
+      {request.channels, request.sampleRate, request.bytesPerSample * 8, 1}, frames);
+  const Source source =
+      MemorySource(std::span<const std::uint8_t>(file.data(), std::min(keepBytes, file.size())));
+  static Output out;
+  out.used = 0;
+  request.dataOffset = 44;
+  request.blockAlign = request.bytesPerSample * request.channels;
+  if (request.secondsPerLine == 0.0) request.secondsPerLine = 1.0;
+  const Peaks peaks = ScanInterval(source, request, out);
+  return {std::string(Text(out)), peaks};
+}
+
+ScanRequest Request(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t end,
+                    std::uint32_t resolution) {
+  ScanRequest r;
+  r.bytesPerSample = bytesPerSample;
+  r.channels = channels;
+  r.endFrame = end;
+  r.resolution = resolution;
+  r.sampleRate = 1;  // time stamps then read as frame indices
+  return r;
+}
+
+TEST(ScanInterval, ConstantBlocksGiveTheirLevelAsBar) {
+  // 16-bit level 10 (bytes 00 0A): lines of 4 frames, stamped at frame 3 + 1 - 2.
+  const ScanRun run = Scan(Repeat({0x00, 0x0A}, 8), Request(2, 1, 8, 4));
+  EXPECT_EQ(run.out, "2.00\t" + Dots(10) + "\n6.00\t" + Dots(10) + "\n");
+  EXPECT_EQ(run.peaks.left, 10.0);
+  EXPECT_EQ(run.peaks.right, 0.0);
+}
+
+TEST(ScanInterval, StereoLineIsHalvedSoItMatchesMono) {
+  // 24-bit stereo, left level 20 and right level -20 (both add 20), magnified 1.5.
+  ScanRequest request = Request(3, 2, 6, 3);
+  request.magnification = 1.5f;
+  const ScanRun run = Scan(Repeat({0x00, 0x00, 0x14, 0x00, 0x00, 0xEC}, 6), request);
+  EXPECT_EQ(run.out, "2.00\t" + Dots(30) + "\n5.00\t" + Dots(30) + "\n");
+  EXPECT_EQ(run.peaks.left, 20.0);
+  EXPECT_EQ(run.peaks.right, 20.0);
+}
+
+TEST(ScanInterval, FloatZerosAndInfinities) {
+  // +0.0 is 2^-120 (no dots, a tiny peak); +infinity is 2^135, bounded bar.
+  Bytes frames = Repeat({0x00, 0x00, 0x00, 0x00}, 2);
+  const Bytes inf = Repeat({0x00, 0x00, 0x80, 0x7F}, 2);
+  frames.insert(frames.end(), inf.begin(), inf.end());
+  const ScanRun run = Scan(frames, Request(4, 1, 4, 2));
+  EXPECT_EQ(run.out, "1.00\t\n3.00\t" + Dots(kMaxDots) + "\n");
+  EXPECT_EQ(run.peaks.left, std::ldexp(1.0, 135));
+}
+
+TEST(ScanInterval, PartialLastLineCountsOnlyTowardPeaks) {
+  Bytes frames = Repeat({0x00, 0x01}, 5);  // level 1
+  frames.push_back(0x00);
+  frames.push_back(0x50);  // level 80, alone in the unfinished line
+  const ScanRun run = Scan(frames, Request(2, 1, 6, 5));
+  EXPECT_EQ(run.out, "3.00\t.\n");
+  EXPECT_EQ(run.peaks.left, 80.0);
+  EXPECT_EQ(Scan(frames, Request(2, 1, 6, 0)).out, "");  // resolution 0: no line at all
+}
+
+TEST(ScanInterval, ChunksAreReadFromTheirOwnPositions) {
+  // 10000 frames read as 4096 + 4096 + 1808; each chunk holds its own level.
+  Bytes frames = Repeat({0x00, 0x01}, 4096);
+  const Bytes second = Repeat({0x00, 0x02}, 4096);
+  const Bytes third = Repeat({0x00, 0x03}, 1808);
+  frames.insert(frames.end(), second.begin(), second.end());
+  frames.insert(frames.end(), third.begin(), third.end());
+  // Lines of 4096 frames from frame 100: 3996 x 1 + 100 x 2, then 3996 x 2 + 100 x 3.
+  ScanRequest request = Request(2, 1, 10000, 4096);
+  request.startFrame = 100;
+  request.sampleRate = 1000;
+  request.magnification = 256.0f;
+  const ScanRun run = Scan(frames, request);
+  const auto dots = [](double sum) { return Dots(static_cast<std::size_t>(256.0 * (sum / 4096))); };
+  EXPECT_EQ(run.out, "2.15\t" + dots(3996 + 200) + "\n6.24\t" + dots(7992 + 300) + "\n");
+  EXPECT_EQ(run.peaks.left, 3.0);
+}
+
+TEST(ScanInterval, FormatsWithoutDecoderPrintEmptyBars) {
+  const ScanRun eightBit = Scan(Repeat({0xFF}, 4), Request(1, 1, 4, 2));
+  EXPECT_EQ(eightBit.out, "1.00\t\n3.00\t\n");
+  const ScanRun fourChannels = Scan(Repeat({0xFF, 0x7F}, 8), Request(2, 4, 2, 1));
+  EXPECT_EQ(fourChannels.out, "1.00\t\n2.00\t\n");
+  EXPECT_EQ(fourChannels.peaks.left + fourChannels.peaks.right, 0.0);
+}
+
+TEST(ScanInterval, FileThatShrankEndsAtTheFirstFrameNotReadWhole) {
+  // 12 frames of level 10, but the file now ends one byte into frame 6.
+  const ScanRun cut = Scan(Repeat({0x00, 0x0A}, 12), Request(2, 1, 12, 4), 44 + 13);
+  EXPECT_EQ(cut.out, "2.00\t" + Dots(10) + "\n");
+  EXPECT_EQ(cut.peaks.left, 10.0);
+  // A second chunk that comes back short must not reuse the first chunk's
+  // bytes: 4097 frames remain of 4100, so a line of 4098 never completes.
+  const ScanRun stale = Scan(Repeat({0x00, 0x0A}, 4100), Request(2, 1, 4100, 4098), 44 + 2 * 4097);
+  EXPECT_EQ(stale.out, "");
+}
+
+}  // namespace
+}  // namespace ampdots

@@ -29,7 +29,9 @@ inline void PutLe32(Bytes& b, std::uint32_t v) {
   PutLe16(b, v >> 16);
 }
 
-inline void PutTag(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+inline void PutTag(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(tag[i]));
+}
 
 inline void PutFloat(Bytes& b, float value) {
   std::uint32_t bits;
@@ -98,7 +100,8 @@ class WavBuilder {
   Bytes Finish() {
     Bytes out = bytes_;
     const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
-    for (int i = 0; i < 4; ++i) out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riffSize >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+      out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(riffSize >> (8 * i));
     return out;
   }
 
@@ -121,7 +124,8 @@ inline Bytes Repeat(const Bytes& frame, std::size_t count) {
 
 inline bool WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(file);
 }
 

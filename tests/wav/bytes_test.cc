@@ -1,0 +1,22 @@
+#include "wav/bytes.h"
+
+#include <gtest/gtest.h>
+
+namespace ampdots {
+namespace {
+
+TEST(ByteAssembly, LeastSignificantByteFirstWhateverTheHost) {
+  const std::uint8_t rate[] = {0x44, 0xAC, 0x00, 0x00};
+  const std::uint8_t top[] = {0x00, 0x00, 0x00, 0x80};
+  const std::uint8_t ones[] = {0xFF, 0xFF, 0xFF, 0xFF};
+  const std::uint8_t mixed[] = {0x01, 0x02, 0x03, 0x04};
+  EXPECT_EQ(Assem4(rate), 44100u);
+  EXPECT_EQ(Assem4(top), 0x80000000u);  // the top bit must not go through a signed int
+  EXPECT_EQ(Assem4(ones), 0xFFFFFFFFu);
+  EXPECT_EQ(Assem4(mixed), 0x04030201u);
+  EXPECT_EQ(Assem2(mixed), 0x0201u);
+  EXPECT_EQ(Assem2(ones), 0xFFFFu);
+}
+
+}  // namespace
+}  // namespace ampdots

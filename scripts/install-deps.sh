@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what ampdots needs to build and test on Debian or Ubuntu, if it is
+# not there yet: a C++20 compiler, CMake 3.25+, Ninja and GoogleTest.
+set -euo pipefail
+
+missing=()
+command -v g++ >/dev/null || missing+=(g++)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v ninja >/dev/null || missing+=(ninja-build)
+[ -e /usr/lib/x86_64-linux-gnu/cmake/GTest ] || [ -e /usr/lib/cmake/GTest ] ||
+  ls /usr/lib/*/cmake/GTest >/dev/null 2>&1 || missing+=(libgtest-dev)
+if [ "${1:-}" = "--clang" ]; then
+  command -v clang++ >/dev/null || missing+=(clang)
+fi
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+echo "installing: ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+"${sudo_cmd[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"

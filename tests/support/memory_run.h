@@ -1,0 +1,46 @@
+// Runs the whole tool in memory: files are byte vectors registered by path,
+// and the output is captured instead of written.
+#ifndef AMPDOTS_TESTS_SUPPORT_MEMORY_RUN_H_
+#define AMPDOTS_TESTS_SUPPORT_MEMORY_RUN_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+#include "support/wav_builder.h"
+
+namespace ampdots::testing {
+
+inline std::map<std::string, Bytes>& MemoryFiles() {
+  static std::map<std::string, Bytes> files;
+  return files;
+}
+
+inline bool OpenMemoryFile(const char* path, Source& source) {
+  const auto it = MemoryFiles().find(path);
+  if (it == MemoryFiles().end()) return false;
+  source = MemorySource(it->second);
+  return true;
+}
+
+struct RunResult {
+  std::string out;
+  int status;
+};
+
+/// Runs `ampdots ARGS...` with the memory files.
+inline RunResult RunInMemory(const std::vector<std::string>& args) {
+  static Output out;
+  out.fd = -1;
+  out.used = 0;
+  out.dropped = 0;
+  std::vector<const char*> argv{"ampdots"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  const int status = Run(static_cast<int>(argv.size()), argv.data(), out, OpenMemoryFile);
+  return {std::string(Text(out)), status};
+}
+
+}  // namespace ampdots::testing
+
+#endif  // AMPDOTS_TESTS_SUPPORT_MEMORY_RUN_H_
