@@ -141,5 +141,19 @@ TEST_F(MemoryRun, OtherChannelCountsPrintNoPeakLine) {
             std::string(kBannerLine) + "0.03\t\nShowing values above -48 dB\n");
 }
 
+// Opens the memory file the first time only, as if it vanished after the probe.
+bool OpenOnce(const char* path, Source& source) {
+  static int calls = 0;
+  return ++calls == 1 && testing::OpenMemoryFile(path, source);
+}
+
+TEST_F(MemoryRun, FileGoneBeforeTheScanIsAFileError) {
+  MemoryFiles()["gone.wav"] = CanonicalWav({1, 8000, 16, 1}, Bytes(800, 0));
+  static Output out;
+  const char* argv[] = {"ampdots", "gone.wav", "0", "1"};
+  EXPECT_EQ(ampdots::Run(4, argv, out, OpenOnce), 2);
+  EXPECT_EQ(Text(out), std::string(kBannerLine) + "The file called gone.wav cannot be found!\n");
+}
+
 }  // namespace
 }  // namespace ampdots
