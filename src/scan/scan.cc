@@ -1,14 +1,178 @@
 #include "scan/scan.h"
 
 #include <algorithm>
-#include <cmath>
+#include <array>
+#include <string_view>
 
-#include "scan/decode.h"
+#include "scan/format.h"
+#include "scan/kernels.h"
 
 namespace ampdots {
 namespace {
 
-enum class Decoder { kNone, kPcm16, kPcm24, kFloat32 };
+// 24-bit line sums are exact in integers while a line has fewer samples.
+constexpr std::uint64_t kMaxExactPcm24Samples = std::uint64_t{1} << 30;
+
+constexpr std::array<char, kMaxDots> kDots = [] {
+  std::array<char, kMaxDots> dots{};
+  dots.fill('.');
+  return dots;
+}();
+
+// The buffers of the one scan a process runs: fixed, and too large for the stack.
+std::uint8_t frameBuffer[kChunkFrames * kMaxBlockAlign];
+double magnitudeBuffer[kChunkFrames * 2];
+
+// Frames to read next: as many as fit, ending on a line boundary when at
+// least one whole line fits, so that whole lines can be summed side by side.
+std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution) {
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkFrames));
+  if (resolution == 0 || resolution > kChunkFrames) return want;
+  const std::size_t toLineEnd = resolution - count;
+  if (want > toLineEnd) want = toLineEnd + (want - toLineEnd) / resolution * resolution;
+  return want;
+}
+
+// The line being built and the peaks of the interval so far.
+struct ScanState {
+  const ScanRequest* request = nullptr;
+  Decoder decoder = Decoder::kNone;
+  bool stereo = false;
+  std::uint64_t frame = 0;  // index of the next frame to add
+  std::uint32_t count = 0;  // frames in the current line
+  PcmTotals pcm;            // PCM: line sum and peaks in units of the lowest bit
+  double floatSum = 0.0;    // float: line sum
+  FloatPeaks floatPeaks;
+};
+
+void EndLine(ScanState& state, double lineSum, Output& out) {
+  const ScanRequest& r = *state.request;
+  // Stamped at the line's first frame + ceil(resolution / 2).
+  const auto t = static_cast<std::int64_t>(state.frame - state.count / 2);
+  if (r.channels == 2) lineSum *= 0.5;
+  const double length = static_cast<double>(r.magnification) * (lineSum / r.resolution);
+  Waveform(t, r.sampleRate, length, r.secondsPerLine, out);
+  state.count = 0;
+}
+
+// Adds `frames` frames (never past the end of the current line).
+void AddPcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  const std::size_t samples = frames * (state.stereo ? 2 : 1);
+  double unit;
+  if (state.decoder == Decoder::kPcm16) {
+    AccumulatePcm16(bytes, samples, state.stereo, state.pcm);
+    unit = 256.0;
+  } else {
+    AccumulatePcm24(bytes, samples, state.stereo, state.pcm);
+    unit = 65536.0;
+  }
+  state.frame += frames;
+  state.count += static_cast<std::uint32_t>(frames);
+  if (state.count == state.request->resolution) {
+    EndLine(state, static_cast<double>(state.pcm.sum) / unit, out);
+    state.pcm.sum = 0;
+  }
+}
+
+// Sums kLines whole lines of `perLine` magnitudes each, side by side: each
+// line is still summed in its own order, which fixes its rounding, but the
+// additions of different lines overlap in the processor.
+template <std::size_t kLines>
+void SumLines(const double* magnitudes, std::size_t perLine, double (&sums)[8]) {
+  double s[kLines] = {};
+  for (std::size_t i = 0; i < perLine; ++i) {
+    for (std::size_t j = 0; j < kLines; ++j) s[j] += magnitudes[j * perLine + i];
+  }
+  for (std::size_t j = 0; j < kLines; ++j) sums[j] = s[j];
+}
+
+void AddFloat(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  const std::size_t perFrame = state.stereo ? 2 : 1;
+  FloatMagnitudes(bytes, frames * perFrame, state.stereo, magnitudeBuffer, state.floatPeaks);
+  const double* magnitudes = magnitudeBuffer;
+  const std::uint32_t resolution = state.request->resolution;
+  while (frames > 0) {
+    const std::size_t whole = resolution == 0 ? 0 : frames / resolution;
+    if (state.count == 0 && whole >= 2) {
+      const std::size_t lines = whole >= 8 ? 8 : whole >= 4 ? 4 : 2;
+      const std::size_t perLine = std::size_t{resolution} * perFrame;
+      double sums[8];
+      if (lines == 8) SumLines<8>(magnitudes, perLine, sums);
+      if (lines == 4) SumLines<4>(magnitudes, perLine, sums);
+      if (lines == 2) SumLines<2>(magnitudes, perLine, sums);
+      for (std::size_t j = 0; j < lines; ++j) {
+        state.frame += resolution;
+        state.count = resolution;
+        EndLine(state, sums[j], out);
+      }
+      magnitudes += lines * perLine;
+      frames -= lines * resolution;
+      continue;
+    }
+    const std::size_t run =
+        resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
+    for (std::size_t i = 0; i < run * perFrame; ++i) state.floatSum += magnitudes[i];
+    magnitudes += run * perFrame;
+    frames -= run;
+    state.frame += run;
+    state.count += static_cast<std::uint32_t>(run);
+    if (state.count == resolution) {
+      EndLine(state, state.floatSum, out);
+      state.floatSum = 0.0;
+    }
+  }
+}
+
+// Frames without a decoder still make up lines, with empty sums.
+void AddSilent(ScanState& state, std::size_t frames, Output& out) {
+  state.frame += frames;
+  state.count += static_cast<std::uint32_t>(frames);
+  if (state.count == state.request->resolution) EndLine(state, 0.0, out);
+}
+
+void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  if (state.decoder == Decoder::kFloat32) return AddFloat(state, bytes, frames, out);
+  const std::uint32_t resolution = state.request->resolution;
+  const std::uint32_t align = state.request->blockAlign;
+  while (frames > 0) {
+    const std::size_t run =
+        resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
+    if (state.decoder == Decoder::kNone) {
+      AddSilent(state, run, out);
+    } else {
+      AddPcm(state, bytes, run, out);
+    }
+    bytes += run * align;
+    frames -= run;
+  }
+}
+
+Peaks FinalPeaks(const ScanState& state) {
+  Peaks peaks;
+  switch (state.decoder) {
+    case Decoder::kPcm16:
+      peaks.left = state.pcm.maxLeft / 256.0;
+      peaks.right = state.pcm.maxRight / 256.0;
+      break;
+    case Decoder::kPcm24:
+      peaks.left = state.pcm.maxLeft / 65536.0;
+      peaks.right = state.pcm.maxRight / 65536.0;
+      break;
+    case Decoder::kFloat32: {
+      const auto level = [](std::int64_t bits) {
+        return bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
+      };
+      peaks.left = level(state.floatPeaks.maxLeft);
+      peaks.right = level(state.floatPeaks.maxRight);
+      break;
+    }
+    case Decoder::kNone:
+      break;
+  }
+  return peaks;
+}
+
+}  // namespace
 
 Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels) {
   if (channels != 1 && channels != 2) return Decoder::kNone;
@@ -24,22 +188,6 @@ Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels) {
   }
 }
 
-Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
-  switch (decoder) {
-    case Decoder::kPcm16:
-      return DecodePcm16(bytes);
-    case Decoder::kPcm24:
-      return DecodePcm24(bytes);
-    case Decoder::kFloat32:
-      return DecodeFloat32(bytes);
-    case Decoder::kNone:
-      break;
-  }
-  return {0.0, 0.0};
-}
-
-}  // namespace
-
 std::size_t BarDots(double length) {
   if (!(length >= 1.0)) return 0;
   if (length >= static_cast<double>(kMaxDots)) return kMaxDots;
@@ -50,60 +198,46 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
               Output& out) {
   // The time is worked in single precision, as the stamps always have been.
   const float time = static_cast<float>(t) / static_cast<float>(sampleRate);
+  char stamp[2 * kMaxNumberText + 2];
+  std::size_t n;
   if (secondsPerLine >= 0.025) {
-    PutF(out, "%.2f\t", static_cast<double>(time));
+    n = FormatFixed(time, 2, stamp);
   } else if (secondsPerLine > 0.001) {
-    PutF(out, "%.3f\t", static_cast<double>(time));
+    n = FormatFixed(time, 3, stamp);
   } else {
-    PutF(out, "%.3f\t%lld\t", static_cast<double>(time), static_cast<long long>(t));
+    n = FormatFixed(time, 3, stamp);
+    stamp[n++] = '\t';
+    n += FormatInteger(t, stamp + n);
   }
-  PutRepeated(out, '.', BarDots(length));
+  stamp[n++] = '\t';
+  Put(out, std::string_view(stamp, n));
+  Put(out, std::string_view(kDots.data(), BarDots(length)));
   PutChar(out, '\n');
 }
 
 Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out) {
-  const Decoder decoder = DecoderFor(request.bytesPerSample, request.channels);
+  ScanState state;
+  state.request = &request;
+  state.decoder = DecoderFor(request.bytesPerSample, request.channels);
+  state.stereo = request.channels == 2;
+  state.frame = request.startFrame;
+  if (state.decoder == Decoder::kPcm24 &&
+      std::uint64_t{request.resolution} * request.channels >= kMaxExactPcm24Samples) {
+    return ScanIntervalReference(source, request, out);
+  }
   const std::uint32_t align = request.blockAlign;
-  std::uint8_t frames[kChunkFrames * kMaxBlockAlign];
-
-  Peaks peaks;
-  double lineSum = 0.0;
-  std::uint32_t count = 0;
-  std::uint64_t s = request.startFrame;
   std::uint64_t remaining = request.endFrame - request.startFrame;
   while (remaining > 0) {
-    const std::size_t wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkFrames));
-    const std::uint64_t at = request.dataOffset + std::uint64_t{align} * s;
-    // Whole frames only: a frame is never decoded from stale buffer bytes.
-    const std::size_t got = ReadAt(source, at, frames, wanted * align) / align;
-    for (std::size_t h = 0; h < got; ++h, ++s) {
-      const std::uint8_t* frame = frames + h * align;
-      if (decoder != Decoder::kNone) {
-        const Level left = DecodeSample(decoder, frame);
-        CheckPeak(peaks.left, left.level);
-        lineSum += left.contribution;
-        if (request.channels == 2) {
-          const Level right = DecodeSample(decoder, frame + request.bytesPerSample);
-          CheckPeak(peaks.right, right.level);
-          lineSum += right.contribution;
-        }
-      }
-      if (++count == request.resolution) {
-        // Stamped at the line's first frame + ceil(resolution / 2).
-        const std::int64_t t = static_cast<std::int64_t>(s + 1 - count / 2);
-        if (request.channels == 2) lineSum *= 0.5;
-        const double length =
-            static_cast<double>(request.magnification) * (lineSum / request.resolution);
-        Waveform(t, request.sampleRate, length, request.secondsPerLine, out);
-        lineSum = 0.0;
-        count = 0;
-      }
-    }
+    const std::size_t wanted = NextChunk(remaining, state.count, request.resolution);
+    const std::uint64_t at = request.dataOffset + std::uint64_t{align} * state.frame;
+    // Whole frames only: a frame is never decoded from stale buffer bytes,
+    // and a file that shrank since it was probed ends the scan there.
+    const std::size_t got = ReadAt(source, at, frameBuffer, wanted * align) / align;
+    AddChunk(state, frameBuffer, got, out);
     if (got < wanted) break;
     remaining -= got;
   }
-  return peaks;
+  return FinalPeaks(state);
 }
 
 }  // namespace ampdots

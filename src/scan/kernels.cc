@@ -1,0 +1,164 @@
+#include "scan/kernels.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace ampdots {
+namespace {
+
+// Lanes processed side by side; the compiler turns each row of lanes into
+// vector instructions. Even lanes hold left samples, odd lanes right ones.
+constexpr std::size_t kLanes = 16;
+
+inline std::int32_t Pcm16Value(const std::uint8_t* b) {
+  return static_cast<std::int16_t>(b[0] | (b[1] << 8));
+}
+
+inline std::int32_t Pcm24Value(const std::uint8_t* b) {
+  const auto raw = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
+  return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
+}
+
+// A PCM contribution is signed by the top byte: added when it is above 0
+// (value >= 2^(bits-8)), subtracted otherwise.
+template <std::int32_t kTopByteOne>
+inline std::int32_t Contribution(std::int32_t v) {
+  return v >= kTopByteOne ? v : -v;
+}
+
+inline std::uint32_t FloatWord(const std::uint8_t* b) {
+  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+}
+
+inline std::uint32_t Magnitude(std::int32_t v) {
+  return v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+}
+
+// Lanes [0, seen) hold the largest magnitudes of their samples.
+template <typename T, std::size_t kCount>
+void FoldFloatPeaks(const T (&max)[kCount], std::size_t seen, bool stereo, FloatPeaks& peaks) {
+  for (std::size_t j = 0; j < seen; ++j) {
+    std::int64_t& peak = stereo && j % 2 == 1 ? peaks.maxRight : peaks.maxLeft;
+    peak = std::max<std::int64_t>(peak, max[j]);
+  }
+}
+
+void FoldLanes(const std::int32_t (&sum)[kLanes], const std::uint32_t (&max)[kLanes], bool stereo,
+               PcmTotals& totals) {
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    totals.sum += sum[j];
+    std::uint32_t& peak = stereo && j % 2 == 1 ? totals.maxRight : totals.maxLeft;
+    peak = std::max(peak, max[j]);
+  }
+}
+
+// `kMaxRows` rows of lanes keep each int32 lane sum in range.
+template <std::size_t kWidth, std::int32_t kTopByteOne, std::size_t kMaxRows,
+          std::int32_t (*kValue)(const std::uint8_t*)>
+inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                          PcmTotals& totals) {
+  std::size_t i = 0;
+  while (samples - i >= kLanes) {
+    const std::size_t rows = std::min((samples - i) / kLanes, kMaxRows);
+    std::int32_t sum[kLanes] = {};
+    std::uint32_t max[kLanes] = {};
+    for (std::size_t r = 0; r < rows; ++r, i += kLanes) {
+      const std::uint8_t* row = bytes + i * kWidth;
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        const std::int32_t v = kValue(row + j * kWidth);
+        sum[j] += Contribution<kTopByteOne>(v);
+        max[j] = std::max(max[j], Magnitude(v));
+      }
+    }
+    FoldLanes(sum, max, stereo, totals);
+  }
+  for (; i < samples; ++i) {
+    const std::int32_t v = kValue(bytes + i * kWidth);
+    totals.sum += Contribution<kTopByteOne>(v);
+    std::uint32_t& peak = stereo && i % 2 == 1 ? totals.maxRight : totals.maxLeft;
+    peak = std::max(peak, Magnitude(v));
+  }
+}
+
+void PortablePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
+  // |contribution| <= 2^15: 32767 rows stay below 2^31.
+  AccumulatePcm<2, 256, 32767, Pcm16Value>(bytes, samples, stereo, totals);
+}
+
+void PortablePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
+  // |contribution| <= 2^23: 255 rows stay below 2^31.
+  AccumulatePcm<3, 65536, 255, Pcm24Value>(bytes, samples, stereo, totals);
+}
+
+void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, double* magnitudes,
+                   FloatPeaks& peaks) {
+  std::uint32_t max[kLanes] = {};
+  std::size_t i = 0;
+  for (; samples - i >= kLanes; i += kLanes) {
+    for (std::size_t j = 0; j < kLanes; ++j) {
+      const std::uint32_t magnitude = FloatWord(bytes + 4 * (i + j)) & 0x7FFFFFFF;
+      magnitudes[i + j] = FloatMagnitudeLevel(magnitude);
+      max[j] = std::max(max[j], magnitude);
+    }
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) {
+    const std::uint32_t magnitude = FloatWord(bytes + 4 * i) & 0x7FFFFFFF;
+    magnitudes[i] = FloatMagnitudeLevel(magnitude);
+    max[j] = std::max(max[j], magnitude);
+  }
+  FoldFloatPeaks(max, std::min(samples, kLanes), stereo, peaks);
+}
+
+#if defined(__x86_64__)
+#include "scan/kernels_avx2.inc"
+#endif
+
+#if defined(__x86_64__)
+bool useAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
+bool HasAvx2() {
+#if defined(__x86_64__)
+  return useAvx2;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool SetVectorKernels(bool enabled) {
+#if defined(__x86_64__)
+  useAvx2 = enabled && __builtin_cpu_supports("avx2");
+#else
+  (void)enabled;
+#endif
+  return HasAvx2();
+}
+
+void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm16(bytes, samples, stereo, totals);
+#endif
+  PortablePcm16(bytes, samples, stereo, totals);
+}
+
+void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm24(bytes, samples, stereo, totals);
+#endif
+  PortablePcm24(bytes, samples, stereo, totals);
+}
+
+void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     double* magnitudes, FloatPeaks& peaks) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Float(bytes, samples, stereo, magnitudes, peaks);
+#endif
+  PortableFloat(bytes, samples, stereo, magnitudes, peaks);
+}
+
+}  // namespace ampdots

@@ -1,0 +1,56 @@
+// The scan's inner loops over runs of whole frames. They give exactly what
+// the per-sample decoders give, summed in an order-free form where that is
+// exact (PCM) and in the original order where it is not (float).
+#ifndef AMPDOTS_SCAN_KERNELS_H_
+#define AMPDOTS_SCAN_KERNELS_H_
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace ampdots {
+
+/// PCM line sums and peaks in units of the format's lowest bit (2^-8 of a
+/// level for 16-bit, 2^-16 for 24-bit). Every contribution is such a
+/// multiple and below 128 in magnitude, so the double sum of a line is exact
+/// while its magnitude stays below 2^53 units, and equals this integer sum.
+struct PcmTotals {
+  std::int64_t sum = 0;
+  std::uint32_t maxLeft = 0;  ///< largest |sample| of the mono or left channel
+  std::uint32_t maxRight = 0;
+};
+
+/// Adds `samples` channel-interleaved samples starting with a mono or left
+/// one (`stereo` says whether they alternate left and right).
+void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals);
+void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals);
+
+/// Float samples: each level's magnitude, which is both its contribution
+/// and what its peak keeps, written to `magnitudes`; the largest magnitude
+/// of each channel is kept as its level's bit pattern less the sign, whose
+/// order as an integer is the order of the magnitudes.
+struct FloatPeaks {
+  std::int64_t maxLeft = -1;  ///< -1 until a sample is seen
+  std::int64_t maxRight = -1;
+};
+void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     double* magnitudes, FloatPeaks& peaks);
+
+/// Chooses between the vector loops (where the processor has them, the
+/// default) and the portable ones, so tests can hold both to the same
+/// results. Returns whether vector loops are now in use.
+bool SetVectorKernels(bool enabled);
+
+/// The level magnitude of a float sample given its bits less the sign:
+/// 128 x (1 + f) x 2^(e - 127), the leading 1 kept for every exponent, zero
+/// and 255 included, so the double's exponent is e - 120 (biased by 1023).
+inline double FloatMagnitudeLevel(std::uint32_t magnitudeBits) {
+  constexpr std::uint64_t kExponentShift = std::uint64_t{1023 - 120} << 52;
+  return std::bit_cast<double>((std::uint64_t{magnitudeBits} << 29) + kExponentShift);
+}
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_KERNELS_H_

@@ -1,0 +1,132 @@
+// The fast scan against the reference scan, which follows the rules one
+// sample at a time: same bytes out, same peaks, on random and adversarial
+// frames of every format, for many resolutions and interval alignments.
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
+#include "scan/kernels.h"
+#include "scan/scan.h"
+#include "support/wav_builder.h"
+
+namespace ampdots {
+namespace {
+
+using testing::Bytes;
+
+// Samples worth the most attention: extremes, top byte 0 or 0xFF, and the
+// float zeros, subnormals, infinities and not-a-numbers.
+std::uint32_t SpecialSample(std::uint32_t bits, std::mt19937& random) {
+  static constexpr std::uint32_t kFloats[] = {0x00000000, 0x80000000, 0x00000001, 0x807FFFFF,
+                                              0x7F800000, 0xFF800000, 0x7FC00000, 0xFFFFFFFF,
+                                              0x7F7FFFFF, 0x00800000, 0x3F800000, 0xBF000000};
+  static constexpr std::uint32_t kPcm[] = {0x800000, 0x7FFFFF, 0x0000FF, 0x000100, 0xFFFFFF,
+                                           0x000000, 0x00FFFF, 0x010000, 0x000001, 0xFF0000};
+  if (bits == 32) return kFloats[random() % std::size(kFloats)];
+  const std::uint32_t v = kPcm[random() % std::size(kPcm)];
+  return bits == 16 ? v >> 8 | (v & 0xFF) : v;
+}
+
+Bytes Frames(std::uint32_t bits, std::size_t samples, std::mt19937& random) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < samples; ++i) {
+    const auto raw = static_cast<std::uint32_t>(random());
+    std::uint32_t v = raw;
+    if (bits == 32) {
+      // Mostly levels up to full scale: huge ones print 32768-dot bars.
+      const std::uint32_t pick = raw % 64;
+      v = pick == 0   ? SpecialSample(bits, random)
+          : pick == 1 ? static_cast<std::uint32_t>(random())
+                      : (raw & 0x807FFFFF) | ((90 + raw % 38) << 23);
+    } else if (raw % 3 == 0) {
+      v = SpecialSample(bits, random);
+    }
+    for (std::uint32_t b = 0; b < bits / 8; ++b)
+      bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+  }
+  return bytes;
+}
+
+// What a scan printed, through a file descriptor so that long outputs fit.
+struct Scanned {
+  std::string text;
+  Peaks peaks;
+};
+
+using ScanFn = Peaks (*)(const Source&, const ScanRequest&, Output&);
+
+Scanned RunScan(ScanFn scan, const Source& source, const ScanRequest& request) {
+  static Output out;
+  out.fd = memfd_create("scan", 0);
+  out.used = 0;
+  out.failed = false;
+  const Peaks peaks = scan(source, request, out);
+  Flush(out);
+  std::string text(static_cast<std::size_t>(lseek(out.fd, 0, SEEK_END)), '\0');
+  EXPECT_EQ(pread(out.fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+
+  close(out.fd);
+  return {text, peaks};
+}
+
+void ExpectSameScan(const Source& source, const ScanRequest& request) {
+  const Scanned fast = RunScan(ScanInterval, source, request);
+  const Scanned reference = RunScan(ScanIntervalReference, source, request);
+  ASSERT_EQ(fast.text, reference.text);
+  ASSERT_EQ(fast.peaks.left, reference.peaks.left);
+  ASSERT_EQ(fast.peaks.right, reference.peaks.right);
+}
+
+struct Layout {
+  std::uint32_t bits;
+  std::uint32_t channels;
+};
+
+class ScanDifferential : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { vector_ = SetVectorKernels(GetParam()); }
+  void TearDown() override { SetVectorKernels(true); }
+  bool vector_ = false;
+};
+
+TEST_P(ScanDifferential, FastScanPrintsWhatTheReferencePrints) {
+  if (GetParam() && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  constexpr std::size_t kFrames = 30000;  // more than one read of the fast scan
+  const Layout layouts[] = {{16, 1}, {16, 2}, {24, 1}, {24, 2}, {32, 1}, {32, 2}, {8, 2}};
+  const std::uint32_t resolutions[] = {1, 2, 3, 7, 16, 441, 2205, 4096, 24575, 24577, 29999};
+  std::mt19937 random(2024);
+  for (const Layout& layout : layouts) {
+    const Bytes data = Frames(layout.bits, kFrames * layout.channels, random);
+    const Bytes file = testing::CanonicalWav({layout.channels, 8000, layout.bits, 1}, data);
+    const std::size_t cuts[] = {file.size(), file.size() - kFrames / 3 * layout.channels - 1};
+    for (const std::size_t length : cuts) {
+      const Source source = MemorySource(std::span<const std::uint8_t>(file.data(), length));
+      for (const std::uint32_t resolution : resolutions) {
+        for (const std::uint32_t start : {0u, 1u, 24575u}) {
+          ScanRequest r;
+          r.dataOffset = 44;
+          r.bytesPerSample = layout.bits / 8;
+          r.channels = layout.channels;
+          r.blockAlign = r.bytesPerSample * r.channels;
+          r.startFrame = start;
+          r.endFrame = kFrames - static_cast<std::uint32_t>(random() % 3);
+          r.resolution = resolution;
+          r.sampleRate = 8000;
+          r.magnification = resolution < 441 ? 0.5f : resolution % 2 == 0 ? 1.0f : 255.5f;
+          r.secondsPerLine = static_cast<double>(resolution) / r.sampleRate;
+          ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
+              << layout.bits << "-bit x" << layout.channels << " resolution " << resolution
+              << " start " << start << " length " << length;
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorAndPortable, ScanDifferential, ::testing::Bool());
+
+}  // namespace
+}  // namespace ampdots
