@@ -66,6 +66,15 @@ void PutF(Output& out, const char* format, ...) {
     Put(out, std::string_view(text, std::min(static_cast<std::size_t>(n), sizeof text - 1)));
 }
 
+char* ReserveSlow(Output& out, std::size_t count) {
+  if (out.fd < 0) {
+    out.dropped += count;
+    return nullptr;
+  }
+  Flush(out);
+  return out.buffer + out.used;
+}
+
 bool Flush(Output& out) {
   if (out.fd < 0) return true;
   std::size_t done = 0;

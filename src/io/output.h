@@ -9,7 +9,7 @@
 
 namespace ampdots {
 
-inline constexpr std::size_t kOutputBufferBytes = 1 << 16;
+inline constexpr std::size_t kOutputBufferBytes = 1 << 17;
 
 struct Output {
   int fd = -1;              ///< where Flush writes; -1 keeps text in memory
@@ -25,6 +25,17 @@ void PutChar(Output& out, char c);
 void PutLine(Output& out, std::string_view text);
 void PutRepeated(Output& out, char c, std::size_t count);
 void PutF(Output& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+/// Room for `count` bytes (at most kOutputBufferBytes) at the end of the
+/// buffer, flushing first if needed; nullptr when a memory output is full
+/// (the bytes are then counted as dropped). Bytes written there count once
+/// Commit says how many.
+char* ReserveSlow(Output& out, std::size_t count);
+inline char* Reserve(Output& out, std::size_t count) {
+  if (kOutputBufferBytes - out.used >= count) return out.buffer + out.used;
+  return ReserveSlow(out, count);
+}
+inline void Commit(Output& out, std::size_t count) { out.used += count; }
 
 /// Writes what is buffered to `fd`. Returns false if any write failed.
 bool Flush(Output& out);

@@ -1,5 +1,7 @@
 #include "scan/format.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdio>
 #include <cstring>
@@ -7,55 +9,49 @@
 namespace ampdots {
 namespace {
 
-constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000};
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
 
-// Writes `v` with at least `minDigits` digits (zero-padded).
+// Writes `v` with at least `minDigits` digits (zero-padded), two at a time
+// from the right.
 std::size_t FormatUnsigned(std::uint64_t v, std::size_t minDigits, char* out) {
-  char digits[24];
-  std::size_t n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v != 0);
-  while (n < minDigits) digits[n++] = '0';
-  for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
-  return n;
+  std::size_t digits = 1;
+  for (std::uint64_t bound = 10; digits < 20 && v >= bound; bound *= 10) ++digits;
+  digits = std::max(digits, minDigits);
+  std::size_t at = digits;
+  while (at >= 2) {
+    at -= 2;
+    std::memcpy(out + at, kDigitPairs.data() + 2 * (v % 100), 2);
+    v /= 100;
+  }
+  if (at == 1) out[0] = static_cast<char>('0' + v % 10);
+  return digits;
 }
 
 }  // namespace
 
-std::size_t FormatFixed(float x, int decimals, char* out) {
-  const std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
-  const std::uint32_t biased = (bits >> 23) & 0xFF;
-  // Beyond 2^40 or 3 decimals (and for signs, infinities and not-a-numbers,
-  // which a time stamp never has) the exact integer arithmetic below would
-  // not fit; printf itself serves there.
-  if ((bits >> 31) != 0 || biased >= 127 + 40 || decimals < 0 || decimals > 3) {
-    const int n = std::snprintf(out, kMaxNumberText, "%.*f", decimals, static_cast<double>(x));
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
-  }
-  // x = mantissa x 2^exponent exactly; scaled = x x 10^decimals.
-  const std::uint64_t mantissa = biased == 0 ? (bits & 0x7FFFFF) : (bits & 0x7FFFFF) | 0x800000;
-  const int exponent = biased == 0 ? -149 : static_cast<int>(biased) - 150;
-  const std::uint64_t product = mantissa * kPow10[decimals];  // < 2^34
-  std::uint64_t scaled;
-  if (exponent >= 0) {
-    scaled = product << exponent;  // exponent < 17: below 2^50
-  } else if (exponent <= -63) {
-    scaled = 0;  // product < 2^34 makes the value far below one half
-  } else {
-    const int shift = -exponent;
-    scaled = product >> shift;
-    const std::uint64_t rest = product & ((std::uint64_t{1} << shift) - 1);
-    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
-    if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
-  }
-  std::size_t n = FormatUnsigned(scaled / kPow10[decimals], 1, out);
+std::size_t FormatScaled(std::uint64_t scaled, int decimals, char* out) {
+  const std::uint64_t unit = kFixedPow10[decimals];
+  std::size_t n = FormatUnsigned(scaled / unit, 1, out);
   if (decimals > 0) {
     out[n++] = '.';
-    n += FormatUnsigned(scaled % kPow10[decimals], static_cast<std::size_t>(decimals), out + n);
+    n += FormatUnsigned(scaled % unit, static_cast<std::size_t>(decimals), out + n);
   }
   return n;
+}
+
+std::size_t FormatFixed(float x, int decimals, char* out) {
+  std::uint64_t scaled;
+  if (ScaleFixed(x, decimals, scaled)) return FormatScaled(scaled, decimals, out);
+  // printf itself serves where the exact integer arithmetic does not fit.
+  const int n = std::snprintf(out, kMaxNumberText, "%.*f", decimals, static_cast<double>(x));
+  return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 std::size_t FormatInteger(std::int64_t v, char* out) {

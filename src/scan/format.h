@@ -4,6 +4,7 @@
 #ifndef AMPDOTS_SCAN_FORMAT_H_
 #define AMPDOTS_SCAN_FORMAT_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,6 +17,39 @@ inline constexpr std::size_t kMaxNumberText = 48;
 /// printf("%.*f") prints the float widened to double: the exact binary value rounded to nearest,
 /// ties to even. Returns the length written to `out`.
 std::size_t FormatFixed(float x, int decimals, char* out);
+
+inline constexpr std::uint64_t kFixedPow10[] = {1, 10, 100, 1000};
+
+/// The first half of FormatFixed: `x` x 10^decimals rounded as printf
+/// rounds, where that is exact in 64-bit integers (x from 0 to 2^40, up to 3
+/// decimals). False where it is not.
+inline bool ScaleFixed(float x, int decimals, std::uint64_t& scaled) {
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(x);
+  const std::uint32_t biased = (bits >> 23) & 0xFF;
+  // Beyond 2^40 or 3 decimals (and for signs, infinities and not-a-numbers,
+  // which a time stamp never has) the exact integer arithmetic below would
+  // not fit.
+  if ((bits >> 31) != 0 || biased >= 127 + 40 || decimals < 0 || decimals > 3) return false;
+  // x = mantissa x 2^exponent exactly; scaled = x x 10^decimals.
+  const std::uint64_t mantissa = biased == 0 ? (bits & 0x7FFFFF) : (bits & 0x7FFFFF) | 0x800000;
+  const int exponent = biased == 0 ? -149 : static_cast<int>(biased) - 150;
+  const std::uint64_t product = mantissa * kFixedPow10[decimals];  // < 2^34
+  if (exponent >= 0) {
+    scaled = product << exponent;  // exponent < 17: below 2^50
+  } else if (exponent <= -63) {
+    scaled = 0;  // product < 2^34 makes the value far below one half
+  } else {
+    const int shift = -exponent;
+    scaled = product >> shift;
+    const std::uint64_t rest = product & ((std::uint64_t{1} << shift) - 1);
+    const std::uint64_t half = std::uint64_t{1} << (shift - 1);
+    if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+  }
+  return true;
+}
+
+/// The second half: the digits of a value ScaleFixed gave.
+std::size_t FormatScaled(std::uint64_t scaled, int decimals, char* out);
 
 /// `v` in decimal, as printf("%lld"). Returns the length written to `out`.
 std::size_t FormatInteger(std::int64_t v, char* out);

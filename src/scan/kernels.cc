@@ -10,15 +10,6 @@ namespace {
 // vector instructions. Even lanes hold left samples, odd lanes right ones.
 constexpr std::size_t kLanes = 16;
 
-inline std::int32_t Pcm16Value(const std::uint8_t* b) {
-  return static_cast<std::int16_t>(b[0] | (b[1] << 8));
-}
-
-inline std::int32_t Pcm24Value(const std::uint8_t* b) {
-  const auto raw = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
-  return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
-}
-
 // A PCM contribution is signed by the top byte: added when it is above 0
 // (value >= 2^(bits-8)), subtracted otherwise.
 template <std::int32_t kTopByteOne>

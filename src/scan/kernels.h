@@ -20,6 +20,16 @@ struct PcmTotals {
   std::uint32_t maxRight = 0;
 };
 
+/// A little-endian 16-bit or 24-bit sample's signed value.
+inline std::int32_t Pcm16Value(const std::uint8_t* b) {
+  return static_cast<std::int16_t>(b[0] | (b[1] << 8));
+}
+
+inline std::int32_t Pcm24Value(const std::uint8_t* b) {
+  const auto raw = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
+  return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
+}
+
 /// Adds `samples` channel-interleaved samples starting with a mono or left
 /// one (`stereo` says whether they alternate left and right).
 void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,

@@ -4,20 +4,17 @@
 #include <array>
 #include <string_view>
 
-#include "scan/format.h"
 #include "scan/kernels.h"
+#include "scan/line_printer.h"
 
 namespace ampdots {
 namespace {
 
+// Lines of at most this many frames are summed sample by sample.
+constexpr std::uint32_t kFineResolution = 16;
+
 // 24-bit line sums are exact in integers while a line has fewer samples.
 constexpr std::uint64_t kMaxExactPcm24Samples = std::uint64_t{1} << 30;
-
-constexpr std::array<char, kMaxDots> kDots = [] {
-  std::array<char, kMaxDots> dots{};
-  dots.fill('.');
-  return dots;
-}();
 
 // The buffers of the one scan a process runs: fixed, and too large for the stack.
 std::uint8_t frameBuffer[kChunkFrames * kMaxBlockAlign];
@@ -43,6 +40,7 @@ struct ScanState {
   PcmTotals pcm;            // PCM: line sum and peaks in units of the lowest bit
   double floatSum = 0.0;    // float: line sum
   FloatPeaks floatPeaks;
+  LinePrinter printer;
 };
 
 void EndLine(ScanState& state, double lineSum, Output& out) {
@@ -51,26 +49,53 @@ void EndLine(ScanState& state, double lineSum, Output& out) {
   const auto t = static_cast<std::int64_t>(state.frame - state.count / 2);
   if (r.channels == 2) lineSum *= 0.5;
   const double length = static_cast<double>(r.magnification) * (lineSum / r.resolution);
-  Waveform(t, r.sampleRate, length, r.secondsPerLine, out);
+  PrintLine(state.printer, t, length, out);
   state.count = 0;
 }
 
 // Adds `frames` frames (never past the end of the current line).
 void AddPcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
   const std::size_t samples = frames * (state.stereo ? 2 : 1);
-  double unit;
+  double unit;  // a level per lowest bit: a power of two, so multiplying is exact
   if (state.decoder == Decoder::kPcm16) {
     AccumulatePcm16(bytes, samples, state.stereo, state.pcm);
-    unit = 256.0;
+    unit = 1.0 / 256;
   } else {
     AccumulatePcm24(bytes, samples, state.stereo, state.pcm);
-    unit = 65536.0;
+    unit = 1.0 / 65536;
   }
   state.frame += frames;
   state.count += static_cast<std::uint32_t>(frames);
   if (state.count == state.request->resolution) {
-    EndLine(state, static_cast<double>(state.pcm.sum) / unit, out);
+    EndLine(state, static_cast<double>(state.pcm.sum) * unit, out);
     state.pcm.sum = 0;
+  }
+}
+
+// Lines of a few frames each: the vector loops would cost more to start
+// than they save, so each sample is taken on its own, in integers.
+template <std::int32_t (*kValue)(const std::uint8_t*), std::size_t kWidth, std::int32_t kTopByteOne>
+void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  const std::uint32_t resolution = state.request->resolution;
+  const double unit = kWidth == 2 ? 1.0 / 256 : 1.0 / 65536;  // exact as a factor
+  const std::size_t perFrame = state.stereo ? 2 : 1;
+  while (frames > 0) {
+    const std::size_t run = std::min<std::size_t>(frames, resolution - state.count);
+    for (std::size_t i = 0; i < run * perFrame; ++i, bytes += kWidth) {
+      const std::int32_t v = kValue(bytes);
+      state.pcm.sum += v >= kTopByteOne ? v : -v;
+      const std::uint32_t magnitude =
+          v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+      std::uint32_t& peak = perFrame == 2 && i % 2 == 1 ? state.pcm.maxRight : state.pcm.maxLeft;
+      peak = std::max(peak, magnitude);
+    }
+    frames -= run;
+    state.frame += run;
+    state.count += static_cast<std::uint32_t>(run);
+    if (state.count == resolution) {
+      EndLine(state, static_cast<double>(state.pcm.sum) * unit, out);
+      state.pcm.sum = 0;
+    }
   }
 }
 
@@ -133,6 +158,14 @@ void AddSilent(ScanState& state, std::size_t frames, Output& out) {
 void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
   if (state.decoder == Decoder::kFloat32) return AddFloat(state, bytes, frames, out);
   const std::uint32_t resolution = state.request->resolution;
+  if (resolution != 0 && resolution <= kFineResolution) {
+    if (state.decoder == Decoder::kPcm16) {
+      return AddFinePcm<Pcm16Value, 2, 256>(state, bytes, frames, out);
+    }
+    if (state.decoder == Decoder::kPcm24) {
+      return AddFinePcm<Pcm24Value, 3, 65536>(state, bytes, frames, out);
+    }
+  }
   const std::uint32_t align = state.request->blockAlign;
   while (frames > 0) {
     const std::size_t run =
@@ -188,31 +221,10 @@ Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels) {
   }
 }
 
-std::size_t BarDots(double length) {
-  if (!(length >= 1.0)) return 0;
-  if (length >= static_cast<double>(kMaxDots)) return kMaxDots;
-  return static_cast<std::size_t>(length);
-}
-
 void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double secondsPerLine,
               Output& out) {
-  // The time is worked in single precision, as the stamps always have been.
-  const float time = static_cast<float>(t) / static_cast<float>(sampleRate);
-  char stamp[2 * kMaxNumberText + 2];
-  std::size_t n;
-  if (secondsPerLine >= 0.025) {
-    n = FormatFixed(time, 2, stamp);
-  } else if (secondsPerLine > 0.001) {
-    n = FormatFixed(time, 3, stamp);
-  } else {
-    n = FormatFixed(time, 3, stamp);
-    stamp[n++] = '\t';
-    n += FormatInteger(t, stamp + n);
-  }
-  stamp[n++] = '\t';
-  Put(out, std::string_view(stamp, n));
-  Put(out, std::string_view(kDots.data(), BarDots(length)));
-  PutChar(out, '\n');
+  LinePrinter printer = MakeLinePrinter(sampleRate, secondsPerLine);
+  PrintLine(printer, t, length, out);
 }
 
 Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out) {
@@ -221,6 +233,7 @@ Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out
   state.decoder = DecoderFor(request.bytesPerSample, request.channels);
   state.stereo = request.channels == 2;
   state.frame = request.startFrame;
+  state.printer = MakeLinePrinter(request.sampleRate, request.secondsPerLine);
   if (state.decoder == Decoder::kPcm24 &&
       std::uint64_t{request.resolution} * request.channels >= kMaxExactPcm24Samples) {
     return ScanIntervalReference(source, request, out);

@@ -53,7 +53,11 @@ inline void CheckPeak(double& peak, double x) {
 
 /// Dots in a bar of `length`: none below 1 or for not-a-number, and never
 /// more than kMaxDots, so a float file holding huge values stays readable.
-std::size_t BarDots(double length);
+inline std::size_t BarDots(double length) {
+  if (!(length >= 1.0)) return 0;
+  if (length >= static_cast<double>(kMaxDots)) return kMaxDots;
+  return static_cast<std::size_t>(length);
+}
 
 /// Prints one line: the time stamp of frame `t`, in the form that
 /// `secondsPerLine` calls for, then the bar.

@@ -1,0 +1,151 @@
+// Micro-benchmarks of the scan's inner loops and line printer, each against
+// the per-sample path the rules describe, measured in the same run:
+// bytes_per_second is the fast path's throughput, "speedup" its ratio to the
+// reference path on the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "io/output.h"
+#include "scan/decode.h"
+#include "scan/kernels.h"
+#include "scan/line_printer.h"
+#include "scan/scan.h"
+
+namespace ampdots {
+namespace {
+
+constexpr std::size_t kSamples = 1 << 16;
+
+std::vector<std::uint8_t> RandomBytes(std::size_t n) {
+  std::mt19937 random(5);
+  std::vector<std::uint8_t> bytes(n);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  // Keep float exponents within full scale, as in real recordings.
+  return bytes;
+}
+
+// Seconds for one call of `f`, the best of a few.
+template <typename F>
+double Seconds(F&& f) {
+  double best = 1e9;
+  for (int i = 0; i < 5; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    best = std::min(
+        best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+template <typename Fast, typename Reference>
+void Compare(benchmark::State& state, std::size_t bytes, Fast fast, Reference reference) {
+  for (auto _ : state) fast();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+  state.counters["speedup"] = Seconds(reference) / Seconds(fast);
+}
+
+void Pcm16(benchmark::State& state) {
+  const auto bytes = RandomBytes(2 * kSamples);
+  Compare(
+      state, bytes.size(),
+      [&] {
+        PcmTotals totals;
+        AccumulatePcm16(bytes.data(), kSamples, true, totals);
+        benchmark::DoNotOptimize(totals);
+      },
+      [&] {
+        double sum = 0, left = 0, right = 0;
+        for (std::size_t i = 0; i < kSamples; i += 2) {
+          const Level l = DecodePcm16(&bytes[2 * i]);
+          const Level r = DecodePcm16(&bytes[2 * i + 2]);
+          CheckPeak(left, l.level);
+          CheckPeak(right, r.level);
+          sum += l.contribution + r.contribution;
+        }
+        benchmark::DoNotOptimize(sum + left + right);
+      });
+}
+BENCHMARK(Pcm16);
+
+void Pcm24(benchmark::State& state) {
+  const auto bytes = RandomBytes(3 * kSamples);
+  Compare(
+      state, bytes.size(),
+      [&] {
+        PcmTotals totals;
+        AccumulatePcm24(bytes.data(), kSamples, true, totals);
+        benchmark::DoNotOptimize(totals);
+      },
+      [&] {
+        double sum = 0, peak = 0;
+        for (std::size_t i = 0; i < kSamples; ++i) {
+          const Level l = DecodePcm24(&bytes[3 * i]);
+          CheckPeak(peak, l.level);
+          sum += l.contribution;
+        }
+        benchmark::DoNotOptimize(sum + peak);
+      });
+}
+BENCHMARK(Pcm24);
+
+void Float(benchmark::State& state) {
+  auto bytes = RandomBytes(4 * kSamples);
+  for (std::size_t i = 3; i < bytes.size(); i += 4)
+    bytes[i] = static_cast<std::uint8_t>(0x3C | (bytes[i] & 0x80));
+  std::vector<double> magnitudes(kSamples);
+  Compare(
+      state, bytes.size(),
+      [&] {
+        FloatPeaks peaks;
+        FloatMagnitudes(bytes.data(), kSamples, true, magnitudes.data(), peaks);
+        double sum = 0;
+        for (double m : magnitudes) sum += m;
+        benchmark::DoNotOptimize(sum);
+      },
+      [&] {
+        double sum = 0, peak = 0;
+        for (std::size_t i = 0; i < kSamples; ++i) {
+          const Level l = DecodeFloat32(&bytes[4 * i]);
+          CheckPeak(peak, l.level);
+          sum += l.contribution;
+        }
+        benchmark::DoNotOptimize(sum + peak);
+      });
+}
+BENCHMARK(Float);
+
+// One line per frame at 44.1 kHz: time, frame index and a short bar.
+void Lines(benchmark::State& state) {
+  static Output out;
+  out.fd = -1;
+  constexpr int kLines = 2000;
+  std::size_t bytes = 0;
+  Compare(
+      state, 0,
+      [&] {
+        out.used = 0;
+        LinePrinter printer = MakeLinePrinter(44100, 1.0 / 44100);
+        for (int t = 1; t <= kLines; ++t) PrintLine(printer, 4410000 + t, t % 40, out);
+        bytes = out.used;
+      },
+      [&] {
+        out.used = 0;
+        for (int t = 1; t <= kLines; ++t) {
+          PutF(out, "%.3f\t%i\t", static_cast<double>(static_cast<float>(4410000 + t) / 44100.0f),
+               4410000 + t);
+          for (int j = 1; j <= t % 40; ++j) PutChar(out, '.');
+          PutChar(out, '\n');
+        }
+      });
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(Lines);
+
+}  // namespace
+}  // namespace ampdots
+
+BENCHMARK_MAIN();

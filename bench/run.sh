@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Times ampdots against reading the same file with cat (the read limit) and,
+# where they are installed, against the general tools a user would reach for
+# instead. All in one run, page cache warm, medians of interleaved rounds.
+#
+#   bench/run.sh [DIR [MIB [ROUNDS]]]
+#
+# DIR holds the generated WAVs (default /tmp/ampdots-bench), MIB their size
+# (default 1024), ROUNDS the runs per command (default 5). Needs the release
+# build: cmake --workflow --preset release.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bin=build/release
+dir=${1:-/tmp/ampdots-bench}
+mib=${2:-1024}
+rounds=${3:-5}
+[ -x "$bin/ampdots" ] && [ -x "$bin/make_wav" ] || { echo "build first: cmake --workflow --preset release"; exit 1; }
+mkdir -p "$dir"
+
+make_if_missing() {  # NAME FORMAT MIB CHANNELS RATE
+  [ -s "$dir/$1" ] || "$bin/make_wav" "$2" "$dir/$1" "$3" "$4" "$5"
+}
+make_if_missing pcm16.wav pcm16 "$mib" 2 44100
+make_if_missing pcm24.wav pcm24 "$mib" 2 48000
+make_if_missing float.wav float "$mib" 2 48000
+make_if_missing lines.wav pcm16 26 1 44100  # a little over 300 s of mono
+"$bin/ampdots" "$dir/lines.wav" 0 300 1 > "$dir/lines.txt"
+
+now() { date +%s.%N; }
+calc() { awk "BEGIN { print $1 }"; }
+# Seconds one command takes, output discarded.
+time_one() {
+  local start end
+  start=$(now)
+  "$@" > /dev/null 2>&1
+  end=$(now)
+  calc "$end - $start"
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+peers=()
+command -v sox > /dev/null && peers+=(sox)
+command -v ffmpeg > /dev/null && peers+=(ffmpeg)
+
+run_peer() {  # PEER FILE
+  case $1 in
+    sox) sox "$2" -n stat ;;
+    ffmpeg) ffmpeg -nostdin -i "$2" -af volumedetect -f null - ;;
+  esac
+}
+
+printf '%s, %s cores, %s\n' "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')" \
+  "$(nproc)" "$(uname -r)"
+printf '%-10s %-8s %10s %10s %12s\n' case command median_s MiB/s ratio
+for name in pcm16 pcm24 float; do
+  file="$dir/$name.wav"
+  size=$(stat -L -c %s "$file")
+  cat "$file" > /dev/null  # warm the page cache
+  declare -A times=()
+  for ((r = 0; r < rounds; r++)); do
+    times[cat]+="$(time_one cat "$file") "
+    times[ampdots]+="$(time_one "$bin/ampdots" "$file" 0 100000) "
+    for p in "${peers[@]}"; do times[$p]+="$(time_one run_peer "$p" "$file") "; done
+  done
+  cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+  amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
+  for cmd in cat ampdots "${peers[@]}"; do
+    s=$(tr ' ' '\n' <<< "${times[$cmd]}" | grep . | median)
+    case $cmd in
+      cat) ratio="" ;;
+      ampdots) ratio=$(printf 'ampdots/cat %.2f' "$(calc "$s / $cat_s")") ;;
+      *) ratio=$(printf '%s/ampdots %.1f' "$cmd" "$(calc "$s / $amp_s")") ;;
+    esac
+    printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$cmd" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"
+  done
+  unset times
+done
+
+# Output-heavy: one line per frame, against cat of a file of the same text.
+out_size=$(stat -c %s "$dir/lines.txt")
+cat "$dir/lines.wav" "$dir/lines.txt" > /dev/null
+declare -A times=()
+for ((r = 0; r < rounds; r++)); do
+  times[cat]+="$(time_one cat "$dir/lines.txt") "
+  times[ampdots]+="$(time_one "$bin/ampdots" "$dir/lines.wav" 0 300 1) "
+done
+cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
+printf '%-10s %-8s %10.3f %10.0f\n' lines cat "$cat_s" "$(calc "$out_size / 1048576 / $cat_s")"
+printf '%-10s %-8s %10.3f %10.0f %s\n' lines ampdots "$amp_s" "$(calc "$out_size / 1048576 / $amp_s")" \
+  "$(printf 'ampdots/cat %.2f' "$(calc "$amp_s / $cat_s")")"
+echo "(lines: $(wc -l < "$dir/lines.txt") lines, $((out_size / 1048576)) MiB of text; MiB/s of text written)"

@@ -1,0 +1,39 @@
+// Prints the scan's lines: time stamp, frame index for the finest
+// resolutions, bar. Consecutive lines mostly share their time stamp and all
+// but the last digit of their frame index, so that much is kept from line
+// to line and only the last digit is written anew.
+#ifndef AMPDOTS_SCAN_LINE_PRINTER_H_
+#define AMPDOTS_SCAN_LINE_PRINTER_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/output.h"
+#include "scan/format.h"
+
+namespace ampdots {
+
+struct LinePrinter {
+  std::uint32_t sampleRate = 1;
+  int decimals = 2;        ///< of the time stamp
+  bool withFrame = false;  ///< the finest resolutions also print the frame index
+
+  // What `stamp` was made from: the time in units of its last decimal, and
+  // the frame index less its last digit.
+  std::uint64_t timeScaled = ~std::uint64_t{0};  // no time rounds to this
+  std::int64_t frameTens = -1;
+  // The time, a tab and the frame index less its last digit.
+  std::size_t stampLength = 0;
+  char stamp[2 * kMaxNumberText + 2] = {};
+};
+
+/// A printer for lines of `secondsPerLine`: two decimals from 0.025 s,
+/// three below, and the frame index too from 0.001 s down.
+LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine);
+
+/// Prints the line of frame `t` with a bar of BarDots(length) dots.
+void PrintLine(LinePrinter& printer, std::int64_t t, double length, Output& out);
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_LINE_PRINTER_H_
