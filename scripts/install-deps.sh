@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what ampdots needs to build and test on Debian or Ubuntu, if it is
 # not there yet: a C++20 compiler, CMake 3.25+, Ninja and GoogleTest.
+#   install-deps.sh [--ci]
 set -euo pipefail
 
 missing=()
@@ -9,8 +10,13 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest ] || [ -e /usr/lib/cmake/GTest ] ||
   ls /usr/lib/*/cmake/GTest >/dev/null 2>&1 || missing+=(libgtest-dev)
-if [ "${1:-}" = "--clang" ]; then
+# --ci: also what continuous integration runs: clang with its fuzzing
+# runtime, and valgrind.
+if [ "${1:-}" = "--ci" ]; then
   command -v clang++ >/dev/null || missing+=(clang)
+  ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
+    missing+=(libclang-rt-dev)
+  command -v valgrind >/dev/null || missing+=(valgrind)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -1,17 +1,36 @@
 // ampdots FILE START STOP [RESOLUTION [MAGNIFICATION]]
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
 #include "cli/run.h"
 
 namespace {
 
-ampdots::Output stdoutBuffer;  // 64 KiB: static, not on the stack
+ampdots::Output stdoutBuffer;  // 128 KiB: static, not on the stack
+
+// Standard output is unusable here, so this one message goes to standard
+// error. A closed pipe is not worth one: the reader has seen what it wanted.
+void ReportWriteFailure(int error) {
+  if (error == EPIPE) return;
+  const std::string_view parts[] = {
+      "ampdots: cannot write to standard output: ", std::strerror(error), "\n"};
+  for (std::string_view part : parts) {
+    if (write(STDERR_FILENO, part.data(), part.size()) < 0) return;
+  }
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   stdoutBuffer.fd = STDOUT_FILENO;
   const int status = ampdots::Run(argc, argv, stdoutBuffer, ampdots::OpenSource);
-  ampdots::Flush(stdoutBuffer);
+  if (!ampdots::Flush(stdoutBuffer)) {
+    // A picture that could not be shown is not a success.
+    ReportWriteFailure(stdoutBuffer.error);
+    return 2;
+  }
   return status;
 }

@@ -86,6 +86,7 @@ bool Flush(Output& out) {
       continue;
     } else {
       out.failed = true;
+      out.error = n < 0 ? errno : EIO;
     }
   }
   out.used = 0;

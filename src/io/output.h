@@ -15,7 +15,8 @@ struct Output {
   int fd = -1;              ///< where Flush writes; -1 keeps text in memory
   std::size_t used = 0;     ///< bytes waiting in `buffer`
   std::size_t dropped = 0;  ///< memory output only: bytes that did not fit
-  bool failed = false;      ///< a write to `fd` failed
+  bool failed = false;      ///< a write to `fd` failed; later text is dropped
+  int error = 0;            ///< errno of that failure
   char buffer[kOutputBufferBytes];
 };
 

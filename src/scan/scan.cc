@@ -247,7 +247,8 @@ Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out
     // and a file that shrank since it was probed ends the scan there.
     const std::size_t got = ReadAt(source, at, frameBuffer, wanted * align) / align;
     AddChunk(state, frameBuffer, got, out);
-    if (got < wanted) break;
+    // Nothing more can be shown once standard output has failed.
+    if (got < wanted || out.failed) break;
     remaining -= got;
   }
   return FinalPeaks(state);

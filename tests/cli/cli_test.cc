@@ -1,17 +1,11 @@
 // Runs the built ampdots binary and checks its whole standard output, that
 // standard error stays empty, and the exit status.
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "support/wav_builder.h"
+#include "support/run_tool.h"
 
 namespace ampdots {
 namespace {
@@ -19,66 +13,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Bytes;
 using testing::CanonicalWav;
+using testing::ExpectRun;
 using testing::Repeat;
-
-constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
-
-struct Ran {
-  std::string out;
-  std::string err;
-  int status;
-};
-
-std::string Drain(int fd) {
-  std::string text;
-  char chunk[4096];
-  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
-    text.append(chunk, static_cast<std::size_t>(n));
-  close(fd);
-  return text;
-}
-
-// Runs the tool with `args`, standard input from `input` (or /dev/null).
-Ran RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null") {
-  const std::string errPath = ::testing::TempDir() + "ampdots_stderr.txt";
-  int outPipe[2];
-  if (pipe(outPipe) != 0) return {"", "pipe failed", -1};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open(input.c_str(), O_RDONLY);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(outPipe[1], 1);
-    dup2(err, 2);
-    close(outPipe[0]);
-    std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(AMPDOTS_BINARY, argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  Ran ran{Drain(outPipe[0]), "", -1};
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  ran.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  ran.err = Drain(open(errPath.c_str(), O_RDONLY));
-  return ran;
-}
-
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + "ampdots_" + name; }
-
-std::string WriteWav(const std::string& name, const Bytes& bytes) {
-  const std::string path = TempPath(name);
-  EXPECT_TRUE(testing::WriteFile(path, bytes));
-  return path;
-}
-
-void ExpectRun(const Ran& ran, const std::string& out, int status) {
-  EXPECT_EQ(ran.out, kBannerLine + out);
-  EXPECT_EQ(ran.err, "");
-  EXPECT_EQ(ran.status, status);
-}
+using testing::RunTool;
+using testing::TempPath;
+using testing::WriteWav;
 
 TEST(Cli, UsageTextWithFewerThanThreeArguments) {
   EXPECT_EQ(RunTool({}).status, 1);
@@ -161,7 +100,7 @@ TEST(Cli, PathLongerThan255CharactersIsOpenedAsGiven) {
 }
 
 TEST(Cli, BundledExampleDrawsTwoSeconds) {
-  const Ran ran = RunTool({AMPDOTS_EXAMPLE, "0", "2"});
+  const testing::Ran ran = RunTool({AMPDOTS_EXAMPLE, "0", "2"});
   EXPECT_EQ(ran.status, 0);
   EXPECT_EQ(ran.err, "");
   std::size_t lines = 0;

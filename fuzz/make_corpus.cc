@@ -1,0 +1,84 @@
+// Writes the fuzzers' seed corpus: every header shape and sample format the
+// tests build, for the probe alone and, with argument lists, for whole runs.
+//
+//   make_corpus DIR   (writes DIR/probe/seed-* and DIR/run/seed-*)
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/wav_builder.h"
+
+namespace {
+
+using ampdots::testing::Bytes;
+using ampdots::testing::Format;
+using ampdots::testing::WavBuilder;
+
+std::vector<Bytes> Headers() {
+  std::vector<Bytes> files;
+  const Format formats[] = {{1, 8000, 16, 1},  {2, 44100, 16, 1}, {1, 48000, 24, 1},
+                            {2, 48000, 24, 1}, {1, 8000, 32, 3},  {2, 8000, 32, 3},
+                            {1, 8000, 8, 1},   {4, 8000, 16, 1},  {0, 8000, 16, 1},
+                            {2, 19, 16, 1},    {3, 8000, 24, 1}};
+  Bytes frames;
+  for (int i = 0; i < 96; ++i) frames.push_back(static_cast<std::uint8_t>(i * 37));
+  for (const Format& f : formats) files.push_back(ampdots::testing::CanonicalWav(f, frames));
+  files.push_back(WavBuilder().Fmt(formats[1]).Chunk("LIST", Bytes(26, 'x')).Data(frames).Finish());
+  files.push_back(WavBuilder().Fmt(formats[3], true).Data(frames).Finish());
+  files.push_back(WavBuilder().Fmt(formats[0]).Data(frames, 0xFFFFFFFF).Finish());
+  files.push_back(WavBuilder().Fmt(formats[0]).Data(frames, 0).Finish());
+  files.push_back(WavBuilder().Fmt(formats[0]).Finish());  // no data tag
+  Bytes noFmt = ampdots::testing::CanonicalWav(formats[0], frames);
+  noFmt[12] = 'F';
+  files.push_back(noFmt);
+  Bytes far = WavBuilder().Fmt(formats[0]).Finish();
+  far.resize(15000, 'x');
+  ampdots::testing::PutTag(far, "data");
+  ampdots::testing::PutLe32(far, 8);
+  far.insert(far.end(), 8, 1);
+  files.push_back(far);
+  Bytes cut = ampdots::testing::CanonicalWav(formats[3], frames);
+  cut.resize(50);
+  files.push_back(cut);
+  return files;
+}
+
+bool Write(const std::string& path, const Bytes& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  return std::fclose(f) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: make_corpus DIR\n", stderr);
+    return 1;
+  }
+  const std::string dir = argv[1];
+  const std::vector<std::vector<std::string>> argLists = {{"f", "0", "1"},
+                                                          {"f", "0", "9", "1"},
+                                                          {"f", "-1", "1e40", "3", "nan"},
+                                                          {"f", "0", "1", "0", "0.5"},
+                                                          {"", "0", "1"},
+                                                          {"f", "0"},
+                                                          {"f", "0.001", "0.01", "2", "256"}};
+  int n = 0;
+  bool ok = true;
+  for (const Bytes& header : Headers()) {
+    ok &= Write(dir + "/probe/seed-" + std::to_string(n), header);
+    for (std::size_t a = 0; a < argLists.size(); a += 1 + static_cast<std::size_t>(n) % 3) {
+      Bytes input{static_cast<std::uint8_t>(argLists[a].size())};
+      for (const std::string& arg : argLists[a]) {
+        input.insert(input.end(), arg.begin(), arg.end());
+        input.push_back(0);
+      }
+      input.insert(input.end(), header.begin(), header.end());
+      ok &= Write(dir + "/run/seed-" + std::to_string(n) + "-" + std::to_string(a), input);
+    }
+    ++n;
+  }
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,52 @@
+// A whole run (arguments, probe, interval checks, scan, summary) over
+// arbitrary bytes: the input is up to five NUL-terminated arguments, then
+// the file. The path argument names the file, except an empty one, which
+// names no file. Output goes to memory.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "cli/run.h"
+
+namespace {
+
+std::span<const std::uint8_t> file;
+
+bool OpenFuzzFile(const char* path, ampdots::Source& source) {
+  if (path[0] == '\0') return false;
+  source = ampdots::MemorySource(file);
+  return true;
+}
+
+ampdots::Output out;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  // First byte: how many arguments (0 to 6); then each up to its NUL.
+  const int count = data[0] % 7;
+  std::size_t at = 1;
+  char args[6][32] = {};
+  const char* argv[7] = {"ampdots"};
+  for (int i = 0; i < count; ++i) {
+    std::size_t n = 0;
+    while (at < size && data[at] != 0 && n < sizeof args[i] - 1)
+      args[i][n++] = static_cast<char>(data[at++]);
+    if (at < size) ++at;  // the NUL, or the character past the length limit
+    argv[i + 1] = args[i];
+  }
+  file = std::span<const std::uint8_t>(data + at, size - at);
+  out.fd = -1;
+  out.used = 0;
+  out.dropped = 0;
+  const int status = ampdots::Run(count + 1, argv, out, OpenFuzzFile);
+  if (status < 0 || status > 2) __builtin_trap();
+  // Every run starts with the banner and ends its text with a newline.
+  const std::string_view text = ampdots::Text(out);
+  if (text.rfind(ampdots::kBanner, 0) != 0 || (out.dropped == 0 && text.back() != '\n')) {
+    __builtin_trap();
+  }
+  return 0;
+}
