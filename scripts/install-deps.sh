@@ -11,12 +11,17 @@ command -v ninja >/dev/null || missing+=(ninja-build)
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest ] || [ -e /usr/lib/cmake/GTest ] ||
   ls /usr/lib/*/cmake/GTest >/dev/null 2>&1 || missing+=(libgtest-dev)
 # --ci: also what continuous integration runs: clang with its fuzzing
-# runtime, and valgrind.
+# runtime, valgrind, the format and lint checkers, groff for the manual page
+# and dpkg-dev for the package's dependencies.
 if [ "${1:-}" = "--ci" ]; then
   command -v clang++ >/dev/null || missing+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
     missing+=(libclang-rt-dev)
   command -v valgrind >/dev/null || missing+=(valgrind)
+  command -v clang-format >/dev/null || missing+=(clang-format)
+  command -v cppcheck >/dev/null || missing+=(cppcheck)
+  command -v groff >/dev/null || missing+=(groff)
+  command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 fi
 
 if [ ${#missing[@]} -eq 0 ]; then

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
+#include <numeric>
 
 namespace ampdots {
 namespace {
