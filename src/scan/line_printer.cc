@@ -12,6 +12,7 @@ namespace {
 // Short bars are copied as one fixed-size block, which the compiler turns
 // into a few stores; the line's length then counts only the dots wanted.
 constexpr std::size_t kDotBlock = 64;
+constexpr std::size_t kShortStamp = 32;
 
 constexpr std::array<char, kMaxDots> kDots = [] {
   std::array<char, kMaxDots> dots{};
@@ -19,13 +20,18 @@ constexpr std::array<char, kMaxDots> kDots = [] {
   return dots;
 }();
 
-// Rebuilds the kept part of the stamp for a time of `scaled` (or, when it
-// did not scale, `time` itself) and frame `t`.
-void MakeStamp(LinePrinter& p, float time, bool isScaled, std::uint64_t scaled, std::int64_t t) {
-  std::size_t n =
-      isScaled ? FormatScaled(scaled, p.decimals, p.stamp) : FormatFixed(time, p.decimals, p.stamp);
-  p.stamp[n++] = '\t';
-  p.timeScaled = isScaled ? scaled : ~std::uint64_t{0};
+// Rebuilds the kept part of the stamp: the time when it changed (`time`, or
+// `scaled` when it scaled), then the frame index less its last digit.
+void MakeStamp(LinePrinter& p, bool timeChanged, float time, bool isScaled, std::uint64_t scaled,
+               std::int64_t t) {
+  if (timeChanged) {
+    std::size_t n = isScaled ? FormatScaled(scaled, p.decimals, p.stamp)
+                             : FormatFixed(time, p.decimals, p.stamp);
+    p.stamp[n++] = '\t';
+    p.timeLength = n;
+    p.timeScaled = isScaled ? scaled : ~std::uint64_t{0};
+  }
+  std::size_t n = p.timeLength;
   if (p.withFrame) {
     p.frameTens = t / 10;
     if (p.frameTens > 0) n += FormatInteger(p.frameTens, p.stamp + n);
@@ -52,11 +58,17 @@ void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
   const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
   std::uint64_t scaled = 0;
   const bool isScaled = ScaleFixed(time, p.decimals, scaled);
-  const bool frameKept = !p.withFrame || (t >= 0 && t / 10 == p.frameTens);
-  if (!isScaled || scaled != p.timeScaled || !frameKept) MakeStamp(p, time, isScaled, scaled, t);
+  const bool timeChanged = !isScaled || scaled != p.timeScaled;
+  const bool frameChanged = p.withFrame && (t < 0 || t / 10 != p.frameTens);
+  if (timeChanged || frameChanged) MakeStamp(p, timeChanged, time, isScaled, scaled, t);
 
   char* at = line;
-  std::memcpy(at, p.stamp, sizeof p.stamp);
+  // A short stamp is copied as one fixed-size block, like a short bar.
+  if (p.stampLength <= kShortStamp) {
+    std::memcpy(at, p.stamp, kShortStamp);
+  } else {
+    std::memcpy(at, p.stamp, sizeof p.stamp);
+  }
   at += p.stampLength;
   if (p.withFrame) {
     if (t >= 0) {

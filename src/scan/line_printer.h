@@ -23,6 +23,7 @@ struct LinePrinter {
   std::uint64_t timeScaled = ~std::uint64_t{0};  // no time rounds to this
   std::int64_t frameTens = -1;
   // The time, a tab and the frame index less its last digit.
+  std::size_t timeLength = 0;  ///< of the time and its tab
   std::size_t stampLength = 0;
   char stamp[2 * kMaxNumberText + 2] = {};
 };
