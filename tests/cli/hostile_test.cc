@@ -1,6 +1,7 @@
 // Files and arguments a user may point the tool at by mistake or by bad
 // luck. Each run must end promptly with the right text and status.
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -117,9 +118,18 @@ TEST(Hostile, PathsThatAreNotRegularFiles) {
 
 TEST(Hostile, UnwritableOutputIsAFailure) {
   const std::string path = WriteWav("full.wav", CanonicalWav({1, 8000, 16, 1}, kLevel10));
-  const testing::Ran ran = RunTool({path, "0", "1"}, "/dev/null", "/dev/full");
-  EXPECT_EQ(ran.status, 2);
-  EXPECT_EQ(ran.err, "ampdots: cannot write to standard output: No space left on device\n");
+  const testing::Ran full = RunTool({path, "0", "1"}, "/dev/null", "/dev/full");
+  EXPECT_EQ(full.status, 2);
+  EXPECT_EQ(full.err, "ampdots: cannot write to standard output: No space left on device\n");
+  // A reader that has gone: the run ends quietly, by SIGPIPE as pipelines expect.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  const testing::Ran closed =
+      RunTool({path, "0", "1"}, "/dev/null", "/proc/self/fd/" + std::to_string(fds[1]));
+  close(fds[1]);
+  EXPECT_EQ(closed.status, 128 + SIGPIPE);
+  EXPECT_EQ(closed.err, "");
 }
 
 // Sparse files of about 4 GiB with a valid header and a few frames written

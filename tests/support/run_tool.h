@@ -4,6 +4,7 @@
 #define AMPDOTS_TESTS_SUPPORT_RUN_TOOL_H_
 
 #include <fcntl.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +48,7 @@ inline Ran RunTool(const std::vector<std::string>& args, const std::string& inpu
     dup2(output.empty() ? outPipe[1] : open(output.c_str(), O_WRONLY), 1);
     dup2(err, 2);
     close(outPipe[0]);
+    signal(SIGPIPE, SIG_DFL);  // as a shell starts it, whatever the test runner does
     std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
