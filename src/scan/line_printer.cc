@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "scan/scan.h"
@@ -20,21 +21,45 @@ constexpr std::array<char, kMaxDots> kDots = [] {
   return dots;
 }();
 
-// Rebuilds the kept part of the stamp: the time when it changed (`time`, or
-// `scaled` when it scaled), then the frame index less its last digit.
-void MakeStamp(LinePrinter& p, bool timeChanged, float time, bool isScaled, std::uint64_t scaled,
-               std::int64_t t) {
+// The smallest time bits above `bits` whose stamp differs from `scaled`.
+// Stamps never decrease as positive floats grow, so every time between
+// `bits` and it prints the same stamp.
+std::uint32_t NextStampChange(std::uint32_t bits, std::uint64_t scaled, int decimals) {
+  const auto differs = [&](std::uint32_t candidate) {
+    std::uint64_t other;
+    return !ScaleFixed(std::bit_cast<float>(candidate), decimals, other) || other != scaled;
+  };
+  // Start near where rounding turns up, then settle on the exact float.
+  const double turn =
+      (static_cast<double>(scaled) + 0.5) / static_cast<double>(kFixedPow10[decimals]);
+  std::uint32_t next = std::max(std::bit_cast<std::uint32_t>(static_cast<float>(turn)), bits + 1);
+  while (next > bits + 1 && differs(next - 1)) --next;
+  while (!differs(next)) ++next;
+  return next;
+}
+
+// Rebuilds the kept part of the stamp: the time, when it changed, then the
+// frame index less its last digit.
+void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
   if (timeChanged) {
-    std::size_t n = isScaled ? FormatScaled(scaled, p.decimals, p.stamp)
-                             : FormatFixed(time, p.decimals, p.stamp);
+    std::uint64_t scaled;
+    std::size_t n;
+    if (ScaleFixed(time, p.decimals, scaled)) {
+      n = FormatScaled(scaled, p.decimals, p.stamp);
+      p.timeLow = std::bit_cast<std::uint32_t>(time);
+      p.timeHigh = NextStampChange(p.timeLow, scaled, p.decimals);
+    } else {
+      n = FormatFixed(time, p.decimals, p.stamp);
+      p.timeLow = p.timeHigh = 0;  // kept for no other time
+    }
     p.stamp[n++] = '\t';
     p.timeLength = n;
-    p.timeScaled = isScaled ? scaled : ~std::uint64_t{0};
   }
   std::size_t n = p.timeLength;
   if (p.withFrame) {
-    p.frameTens = t / 10;
-    if (p.frameTens > 0) n += FormatInteger(p.frameTens, p.stamp + n);
+    // A negative index (never from a scan) is printed whole every time.
+    p.frameBase = t >= 0 ? t - t % 10 : -1;
+    if (t >= 10) n += FormatInteger(t / 10, p.stamp + n);
   }
   p.stampLength = n;
 }
@@ -56,11 +81,10 @@ void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
 
   // The time is worked in single precision, as the stamps always have been.
   const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
-  std::uint64_t scaled = 0;
-  const bool isScaled = ScaleFixed(time, p.decimals, scaled);
-  const bool timeChanged = !isScaled || scaled != p.timeScaled;
-  const bool frameChanged = p.withFrame && (t < 0 || t / 10 != p.frameTens);
-  if (timeChanged || frameChanged) MakeStamp(p, timeChanged, time, isScaled, scaled, t);
+  const auto bits = std::bit_cast<std::uint32_t>(time);
+  const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
+  const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
+  if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
 
   char* at = line;
   // A short stamp is copied as one fixed-size block, like a short bar.
@@ -72,7 +96,7 @@ void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
   at += p.stampLength;
   if (p.withFrame) {
     if (t >= 0) {
-      *at++ = static_cast<char>('0' + t % 10);
+      *at++ = static_cast<char>('0' + (t - p.frameBase));
     } else {
       at += FormatInteger(t, at);  // no tens kept for a negative index
     }

@@ -18,10 +18,11 @@ struct LinePrinter {
   int decimals = 2;        ///< of the time stamp
   bool withFrame = false;  ///< the finest resolutions also print the frame index
 
-  // What `stamp` was made from: the time in units of its last decimal, and
-  // the frame index less its last digit.
-  std::uint64_t timeScaled = ~std::uint64_t{0};  // no time rounds to this
-  std::int64_t frameTens = -1;
+  // What `stamp` holds: the time for every time whose bits lie in
+  // [timeLow, timeHigh), and the frame indices frameBase to frameBase + 9.
+  std::uint32_t timeLow = 0;
+  std::uint32_t timeHigh = 0;
+  std::int64_t frameBase = -1;
   // The time, a tab and the frame index less its last digit.
   std::size_t timeLength = 0;  ///< of the time and its tab
   std::size_t stampLength = 0;

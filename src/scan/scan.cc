@@ -1,8 +1,6 @@
 #include "scan/scan.h"
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 
 #include "scan/kernels.h"
 #include "scan/line_printer.h"
