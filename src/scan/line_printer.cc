@@ -10,13 +10,13 @@
 namespace ampdots {
 namespace {
 
-// Short bars are copied as one fixed-size block, which the compiler turns
-// into a few stores; the line's length then counts only the dots wanted.
+// Bars are copied in fixed-size blocks, which the compiler turns into a few
+// stores each; the line's length then counts only the dots wanted.
 constexpr std::size_t kDotBlock = 64;
 constexpr std::size_t kShortStamp = 32;
 
-constexpr std::array<char, kMaxDots> kDots = [] {
-  std::array<char, kMaxDots> dots{};
+constexpr std::array<char, kDotBlock> kDots = [] {
+  std::array<char, kDotBlock> dots{};
   dots.fill('.');
   return dots;
 }();
@@ -38,6 +38,19 @@ std::uint32_t NextStampChange(std::uint32_t bits, std::uint64_t scaled, int deci
   return next;
 }
 
+// Adds one to the frame digits at the end of the stamp, unless that would
+// make them longer (then they are written anew).
+bool IncrementDigits(LinePrinter& p) {
+  for (std::size_t i = p.stampLength; i-- > p.timeLength;) {
+    if (p.stamp[i] != '9') {
+      ++p.stamp[i];
+      return true;
+    }
+    p.stamp[i] = '0';
+  }
+  return false;
+}
+
 // Rebuilds the kept part of the stamp: the time, when it changed, then the
 // frame index less its last digit.
 void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
@@ -55,12 +68,19 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
     p.stamp[n++] = '\t';
     p.timeLength = n;
   }
-  std::size_t n = p.timeLength;
-  if (p.withFrame) {
-    // A negative index (never from a scan) is printed whole every time.
-    p.frameBase = t >= 0 ? t - t % 10 : -1;
-    if (t >= 10) n += FormatInteger(t / 10, p.stamp + n);
+  if (!p.withFrame) {
+    p.stampLength = p.timeLength;
+    return;
   }
+  // A negative index (never from a scan) is printed whole every time.
+  const std::int64_t base = t >= 0 ? t - t % 10 : -1;
+  if (!timeChanged && base == p.frameBase + 10 && p.frameBase >= 10 && IncrementDigits(p)) {
+    p.frameBase = base;
+    return;
+  }
+  p.frameBase = base;
+  std::size_t n = p.timeLength;
+  if (t >= 10) n += FormatInteger(t / 10, p.stamp + n);
   p.stampLength = n;
 }
 
@@ -76,7 +96,7 @@ LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine) {
 
 void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
   const std::size_t dots = BarDots(length);
-  char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + std::max(dots, kDotBlock) + 1);
+  char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + dots + kDotBlock + 1);
   if (line == nullptr) return;
 
   // The time is worked in single precision, as the stamps always have been.
@@ -102,7 +122,10 @@ void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
     }
     *at++ = '\t';
   }
-  std::memcpy(at, kDots.data(), dots <= kDotBlock ? kDotBlock : dots);
+  // Whole blocks, so that every copy has a fixed size and none is a call.
+  for (std::size_t done = 0; done < dots; done += kDotBlock) {
+    std::memcpy(at + done, kDots.data(), kDotBlock);
+  }
   at += dots;
   *at++ = '\n';
   Commit(out, static_cast<std::size_t>(at - line));
