@@ -12,20 +12,9 @@ namespace {
 // vector instructions. Even lanes hold left samples, odd lanes right ones.
 constexpr std::size_t kLanes = 16;
 
-// A PCM contribution is signed by the top byte: added when it is above 0
-// (value >= 2^(bits-8)), subtracted otherwise.
-template <std::int32_t kTopByteOne>
-inline std::int32_t Contribution(std::int32_t v) {
-  return v >= kTopByteOne ? v : -v;
-}
-
 inline std::uint32_t FloatWord(const std::uint8_t* b) {
   return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-}
-
-inline std::uint32_t Magnitude(std::int32_t v) {
-  return v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
 }
 
 // Lanes [0, seen) hold the largest magnitudes of their samples.
@@ -60,17 +49,14 @@ inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool s
       const std::uint8_t* row = bytes + i * kWidth;
       for (std::size_t j = 0; j < kLanes; ++j) {
         const std::int32_t v = kValue(row + j * kWidth);
-        sum[j] += Contribution<kTopByteOne>(v);
-        max[j] = std::max(max[j], Magnitude(v));
+        sum[j] += PcmContribution<kTopByteOne>(v);
+        max[j] = std::max(max[j], PcmMagnitude(v));
       }
     }
     FoldLanes(sum, max, stereo, totals);
   }
   for (; i < samples; ++i) {
-    const std::int32_t v = kValue(bytes + i * kWidth);
-    totals.sum += Contribution<kTopByteOne>(v);
-    std::uint32_t& peak = stereo && i % 2 == 1 ? totals.maxRight : totals.maxLeft;
-    peak = std::max(peak, Magnitude(v));
+    AddPcmSample<kTopByteOne>(kValue(bytes + i * kWidth), stereo && i % 2 == 1, totals);
   }
 }
 

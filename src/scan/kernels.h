@@ -4,6 +4,7 @@
 #ifndef AMPDOTS_SCAN_KERNELS_H_
 #define AMPDOTS_SCAN_KERNELS_H_
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +29,25 @@ inline std::int32_t Pcm16Value(const std::uint8_t* b) {
 inline std::int32_t Pcm24Value(const std::uint8_t* b) {
   const auto raw = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
   return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
+}
+
+/// A PCM contribution is signed by the top byte: added when it is above 0
+/// (value >= kTopByteOne, 2^(bits - 8)), subtracted otherwise.
+template <std::int32_t kTopByteOne>
+inline std::int32_t PcmContribution(std::int32_t v) {
+  return v >= kTopByteOne ? v : -v;
+}
+
+inline std::uint32_t PcmMagnitude(std::int32_t v) {
+  return v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+}
+
+/// One sample into the line sum and its channel's peak.
+template <std::int32_t kTopByteOne>
+inline void AddPcmSample(std::int32_t v, bool right, PcmTotals& totals) {
+  totals.sum += PcmContribution<kTopByteOne>(v);
+  std::uint32_t& peak = right ? totals.maxRight : totals.maxLeft;
+  peak = std::max(peak, PcmMagnitude(v));
 }
 
 /// Adds `samples` channel-interleaved samples starting with a mono or left

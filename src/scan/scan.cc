@@ -86,12 +86,7 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
   while (frames > 0) {
     const std::size_t run = std::min<std::size_t>(frames, resolution - state.count);
     for (std::size_t i = 0; i < run * perFrame; ++i, bytes += kWidth) {
-      const std::int32_t v = kValue(bytes);
-      state.pcm.sum += v >= kTopByteOne ? v : -v;
-      const std::uint32_t magnitude =
-          v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
-      std::uint32_t& peak = perFrame == 2 && i % 2 == 1 ? state.pcm.maxRight : state.pcm.maxLeft;
-      peak = std::max(peak, magnitude);
+      AddPcmSample<kTopByteOne>(kValue(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
     }
     frames -= run;
     state.frame += run;
