@@ -1,8 +1,8 @@
 // Files and arguments a user may point the tool at by mistake or by bad
 // luck. Each run must end promptly with the right text and status.
 #include <fcntl.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>

@@ -4,8 +4,8 @@
 #define AMPDOTS_TESTS_SUPPORT_RUN_TOOL_H_
 
 #include <fcntl.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
