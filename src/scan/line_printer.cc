@@ -40,48 +40,54 @@ std::uint32_t NextStampChange(std::uint32_t bits, std::uint64_t scaled, int deci
 
 // Adds one to the frame digits at the end of the stamp, unless that would
 // make them longer (then they are written anew).
-bool IncrementDigits(LinePrinter& p) {
-  for (std::size_t i = p.stampLength; i-- > p.timeLength;) {
-    if (p.stamp[i] != '9') {
-      ++p.stamp[i];
+// Adds one to the decimal digits stamp[from, to), unless that would make
+// them longer.
+bool IncrementDigits(char* stamp, std::size_t from, std::size_t to) {
+  for (std::size_t i = to; i-- > from;) {
+    if (stamp[i] != '9') {
+      ++stamp[i];
       return true;
     }
-    p.stamp[i] = '0';
+    stamp[i] = '0';
   }
   return false;
 }
 
 // Rebuilds the kept part of the stamp: the time, when it changed, then the
-// frame index less its last digit.
+// frame index less its last digit. The stamp is built aside and stored
+// whole, so that the wide reads of the next lines can take it straight
+// from the store.
 void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
+  char stamp[sizeof p.stamp];
+  std::memcpy(stamp, p.stamp, sizeof stamp);
   if (timeChanged) {
     std::uint64_t scaled;
     std::size_t n;
     if (ScaleFixed(time, p.decimals, scaled)) {
-      n = FormatScaled(scaled, p.decimals, p.stamp);
+      n = FormatScaled(scaled, p.decimals, stamp);
       p.timeLow = std::bit_cast<std::uint32_t>(time);
       p.timeHigh = NextStampChange(p.timeLow, scaled, p.decimals);
     } else {
-      n = FormatFixed(time, p.decimals, p.stamp);
+      n = FormatFixed(time, p.decimals, stamp);
       p.timeLow = p.timeHigh = 0;  // kept for no other time
     }
-    p.stamp[n++] = '\t';
+    stamp[n++] = '\t';
     p.timeLength = n;
   }
-  if (!p.withFrame) {
-    p.stampLength = p.timeLength;
-    return;
-  }
-  // A negative index (never from a scan) is printed whole every time.
-  const std::int64_t base = t >= 0 ? t - t % 10 : -1;
-  if (!timeChanged && base == p.frameBase + 10 && p.frameBase >= 10 && IncrementDigits(p)) {
+  p.stampLength = p.timeLength;
+  if (p.withFrame) {
+    // A negative index (never from a scan) is printed whole every time.
+    const std::int64_t base = t >= 0 ? t - t % 10 : -1;
+    const bool next = !timeChanged && base == p.frameBase + 10 && p.frameBase >= 10;
+    if (next && IncrementDigits(stamp, p.timeLength, p.timeLength + p.frameDigits)) {
+      p.stampLength += p.frameDigits;
+    } else {
+      p.frameDigits = t >= 10 ? FormatInteger(t / 10, stamp + p.timeLength) : 0;
+      p.stampLength += p.frameDigits;
+    }
     p.frameBase = base;
-    return;
   }
-  p.frameBase = base;
-  std::size_t n = p.timeLength;
-  if (t >= 10) n += FormatInteger(t / 10, p.stamp + n);
-  p.stampLength = n;
+  std::memcpy(p.stamp, stamp, sizeof stamp);
 }
 
 }  // namespace
@@ -94,41 +100,44 @@ LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine) {
   return p;
 }
 
-void PrintLine(LinePrinter& p, std::int64_t t, double length, Output& out) {
-  const std::size_t dots = BarDots(length);
-  char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + dots + kDotBlock + 1);
-  if (line == nullptr) return;
+void PrintLines(LinePrinter& p, std::int64_t t, std::int64_t step, const double* lengths,
+                std::size_t count, Output& out) {
+  for (std::size_t i = 0; i < count; ++i, t += step) {
+    const std::size_t dots = BarDots(lengths[i]);
+    char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + dots + kDotBlock + 1);
+    if (line == nullptr) return;
 
-  // The time is worked in single precision, as the stamps always have been.
-  const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
-  const auto bits = std::bit_cast<std::uint32_t>(time);
-  const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
-  const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
-  if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
+    // The time is worked in single precision, as the stamps always have been.
+    const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
+    const auto bits = std::bit_cast<std::uint32_t>(time);
+    const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
+    const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
+    if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
 
-  char* at = line;
-  // A short stamp is copied as one fixed-size block, like a short bar.
-  if (p.stampLength <= kShortStamp) {
-    std::memcpy(at, p.stamp, kShortStamp);
-  } else {
-    std::memcpy(at, p.stamp, sizeof p.stamp);
-  }
-  at += p.stampLength;
-  if (p.withFrame) {
-    if (t >= 0) {
-      *at++ = static_cast<char>('0' + (t - p.frameBase));
+    char* at = line;
+    // A short stamp is copied as one fixed-size block, like a short bar.
+    if (p.stampLength <= kShortStamp) {
+      std::memcpy(at, p.stamp, kShortStamp);
     } else {
-      at += FormatInteger(t, at);  // no tens kept for a negative index
+      std::memcpy(at, p.stamp, sizeof p.stamp);
     }
-    *at++ = '\t';
+    at += p.stampLength;
+    if (p.withFrame) {
+      if (t >= 0) {
+        *at++ = static_cast<char>('0' + (t - p.frameBase));
+      } else {
+        at += FormatInteger(t, at);  // no tens kept for a negative index
+      }
+      *at++ = '\t';
+    }
+    // Whole blocks, so that every copy has a fixed size and none is a call.
+    for (std::size_t done = 0; done < dots; done += kDotBlock) {
+      std::memcpy(at + done, kDots.data(), kDotBlock);
+    }
+    at += dots;
+    *at++ = '\n';
+    Commit(out, static_cast<std::size_t>(at - line));
   }
-  // Whole blocks, so that every copy has a fixed size and none is a call.
-  for (std::size_t done = 0; done < dots; done += kDotBlock) {
-    std::memcpy(at + done, kDots.data(), kDotBlock);
-  }
-  at += dots;
-  *at++ = '\n';
-  Commit(out, static_cast<std::size_t>(at - line));
 }
 
 }  // namespace ampdots

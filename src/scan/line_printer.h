@@ -24,7 +24,8 @@ struct LinePrinter {
   std::uint32_t timeHigh = 0;
   std::int64_t frameBase = -1;
   // The time, a tab and the frame index less its last digit.
-  std::size_t timeLength = 0;  ///< of the time and its tab
+  std::size_t timeLength = 0;   ///< of the time and its tab
+  std::size_t frameDigits = 0;  ///< of the frame index less its last digit
   std::size_t stampLength = 0;
   char stamp[2 * kMaxNumberText + 2] = {};
 };
@@ -33,8 +34,15 @@ struct LinePrinter {
 /// three below, and the frame index too from 0.001 s down.
 LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine);
 
+/// Prints `count` lines, for frames t, t + step, t + 2 step, ..., with bars
+/// of BarDots(lengths[i]) dots.
+void PrintLines(LinePrinter& printer, std::int64_t t, std::int64_t step, const double* lengths,
+                std::size_t count, Output& out);
+
 /// Prints the line of frame `t` with a bar of BarDots(length) dots.
-void PrintLine(LinePrinter& printer, std::int64_t t, double length, Output& out);
+inline void PrintLine(LinePrinter& printer, std::int64_t t, double length, Output& out) {
+  PrintLines(printer, t, 0, &length, 1, out);
+}
 
 }  // namespace ampdots
 

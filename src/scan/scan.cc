@@ -18,6 +18,7 @@ constexpr std::uint64_t kMaxExactPcm24Samples = std::uint64_t{1} << 30;
 // The buffers of the one scan a process runs: fixed, and too large for the stack.
 std::uint8_t frameBuffer[kChunkFrames * kMaxBlockAlign];
 double magnitudeBuffer[kChunkFrames * 2];
+double lineLengths[kChunkFrames];
 
 // Frames to read next: as many as fit, ending on a line boundary when at
 // least one whole line fits, so that whole lines can be summed side by side.
@@ -43,17 +44,21 @@ struct ScanState {
   double inverseResolution = 0.0;  // 1 / resolution where that is exact, else 0
 };
 
-void EndLine(ScanState& state, double lineSum, Output& out) {
+// The bar length of a whole line of `lineSum`.
+double LineLength(const ScanState& state, double lineSum) {
   const ScanRequest& r = *state.request;
-  // Stamped at the line's first frame + ceil(resolution / 2).
-  const auto t = static_cast<std::int64_t>(state.frame - state.count / 2);
   if (r.channels == 2) lineSum *= 0.5;
   // Dividing by a power of two is multiplying by its exact inverse, and
   // much quicker; lines of one frame print at millions a second.
   const double mean =
       state.inverseResolution != 0.0 ? lineSum * state.inverseResolution : lineSum / r.resolution;
-  const double length = static_cast<double>(r.magnification) * mean;
-  PrintLine(state.printer, t, length, out);
+  return static_cast<double>(r.magnification) * mean;
+}
+
+void EndLine(ScanState& state, double lineSum, Output& out) {
+  // Stamped at the line's first frame + ceil(resolution / 2).
+  const auto t = static_cast<std::int64_t>(state.frame - state.count / 2);
+  PrintLine(state.printer, t, LineLength(state, lineSum), out);
   state.count = 0;
 }
 
@@ -83,6 +88,22 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
   const std::uint32_t resolution = state.request->resolution;
   const double unit = kWidth == 2 ? 1.0 / 256 : 1.0 / 65536;  // exact as a factor
   const std::size_t perFrame = state.stereo ? 2 : 1;
+  if (state.count == 0 && frames >= resolution) {
+    // Whole lines: every bar first, then all their lines in one go.
+    const std::size_t lines = frames / resolution;
+    for (std::size_t j = 0; j < lines; ++j) {
+      for (std::size_t i = 0; i < resolution * perFrame; ++i, bytes += kWidth) {
+        AddPcmSample<kTopByteOne>(kValue(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
+      }
+      lineLengths[j] = LineLength(state, static_cast<double>(state.pcm.sum) * unit);
+      state.pcm.sum = 0;
+    }
+    // Each stamped at its first frame + ceil(resolution / 2).
+    const auto t = static_cast<std::int64_t>(state.frame + resolution - resolution / 2);
+    PrintLines(state.printer, t, resolution, lineLengths, lines, out);
+    state.frame += lines * resolution;
+    frames -= lines * resolution;
+  }
   while (frames > 0) {
     const std::size_t run = std::min<std::size_t>(frames, resolution - state.count);
     for (std::size_t i = 0; i < run * perFrame; ++i, bytes += kWidth) {
