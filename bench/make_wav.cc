@@ -15,7 +15,7 @@
 
 namespace {
 
-struct Spec {
+struct SampleFormat {
   std::uint32_t bits;
   std::uint32_t formatCode;
 };
@@ -32,13 +32,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string kind = argv[1];
-  const Spec spec = kind == "pcm16" ? Spec{16, 1} : kind == "pcm24" ? Spec{24, 1} : Spec{32, 3};
+  const SampleFormat sample = kind == "pcm16"   ? SampleFormat{16, 1}
+                              : kind == "pcm24" ? SampleFormat{24, 1}
+                                                : SampleFormat{32, 3};
   if (kind != "pcm16" && kind != "pcm24" && kind != "float") return 1;
   const std::uint64_t mib = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1024;
   const std::uint32_t channels = argc > 4 ? static_cast<std::uint32_t>(std::atoi(argv[4])) : 2;
-  const std::uint32_t rate =
-      argc > 5 ? static_cast<std::uint32_t>(std::atoi(argv[5])) : (spec.bits == 16 ? 44100 : 48000);
-  const std::uint32_t width = spec.bits / 8;
+  const std::uint32_t rate = argc > 5 ? static_cast<std::uint32_t>(std::atoi(argv[5]))
+                                      : (sample.bits == 16 ? 44100 : 48000);
+  const std::uint32_t width = sample.bits / 8;
   const std::uint32_t align = width * channels;
   const std::uint64_t frames = mib * 1024 * 1024 / align;
   const auto dataBytes = static_cast<std::uint32_t>(frames * align);
@@ -48,12 +50,12 @@ int main(int argc, char** argv) {
   Le(head, dataBytes + 36, 4);
   head.insert(head.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
   Le(head, 16, 4);
-  Le(head, spec.formatCode, 2);
+  Le(head, sample.formatCode, 2);
   Le(head, channels, 2);
   Le(head, rate, 4);
   Le(head, rate * align, 4);
   Le(head, align, 2);
-  Le(head, spec.bits, 2);
+  Le(head, sample.bits, 2);
   head.insert(head.end(), {'d', 'a', 't', 'a'});
   Le(head, dataBytes, 4);
 
@@ -78,9 +80,9 @@ int main(int argc, char** argv) {
       noise = noise * 1664525u + 1013904223u;
       const double n = (static_cast<double>(noise >> 8) / 8388608.0 - 1.0) * 0.1;
       const double x = envelope * (0.8 * sine[(phase >> 16) % 4096] * (c == 0 ? 1.0 : 0.7) + n);
-      if (spec.bits == 16) {
+      if (sample.bits == 16) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 32767)), 2);
-      } else if (spec.bits == 24) {
+      } else if (sample.bits == 24) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 8388607)), 3);
       } else {
         const float v = static_cast<float>(x);
