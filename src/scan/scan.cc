@@ -92,15 +92,14 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
     // Whole lines: every bar first, then all their lines in one go.
     const std::size_t lines = frames / resolution;
     if (resolution == 1 && perFrame == 1) {
-      // A line per mono sample: its bar is the contribution times powers
-      // of two (exactly), times the magnification, so the loop vectorizes.
-      const double scale = unit * state.inverseResolution;
+      // A line per mono sample: LineLength's arithmetic for such a line,
+      // written so that the loop vectorizes (the mean of one sample is itself).
       const auto magnification = static_cast<double>(state.request->magnification);
       std::uint32_t peak = state.pcm.maxLeft;
       for (std::size_t j = 0; j < lines; ++j) {
         const std::int32_t v = kValue(bytes + j * kWidth);
         lineLengths[j] =
-            magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * scale);
+            magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * unit);
         peak = std::max(peak, PcmMagnitude(v));
       }
       state.pcm.maxLeft = peak;
