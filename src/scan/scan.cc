@@ -1,7 +1,6 @@
 #include "scan/scan.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "scan/kernels.h"
 #include "scan/line_printer.h"
@@ -41,18 +40,13 @@ struct ScanState {
   double floatSum = 0.0;    // float: line sum
   FloatPeaks floatPeaks;
   LinePrinter printer;
-  double inverseResolution = 0.0;  // 1 / resolution where that is exact, else 0
 };
 
 // The bar length of a whole line of `lineSum`.
 double LineLength(const ScanState& state, double lineSum) {
   const ScanRequest& r = *state.request;
   if (r.channels == 2) lineSum *= 0.5;
-  // Dividing by a power of two is multiplying by its exact inverse, and
-  // much quicker; lines of one frame print at millions a second.
-  const double mean =
-      state.inverseResolution != 0.0 ? lineSum * state.inverseResolution : lineSum / r.resolution;
-  return static_cast<double>(r.magnification) * mean;
+  return static_cast<double>(r.magnification) * (lineSum / r.resolution);
 }
 
 void EndLine(ScanState& state, double lineSum, Output& out) {
@@ -269,7 +263,6 @@ Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out
   state.stereo = request.channels == 2;
   state.frame = request.startFrame;
   state.printer = MakeLinePrinter(request.sampleRate, request.secondsPerLine);
-  if (std::has_single_bit(request.resolution)) state.inverseResolution = 1.0 / request.resolution;
   if (state.decoder == Decoder::kPcm24 &&
       std::uint64_t{request.resolution} * request.channels >= kMaxExactPcm24Samples) {
     return ScanIntervalReference(source, request, out);
