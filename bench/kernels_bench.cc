@@ -92,6 +92,33 @@ void Pcm24(benchmark::State& state) {
 }
 BENCHMARK(Pcm24);
 
+// The loops of the formats added since: 32-bit integers, and the one-byte
+// formats (unsigned 8-bit, mu-law), each against its per-sample decoder.
+template <void (*kAccumulate)(const std::uint8_t*, std::size_t, bool, PcmTotals&),
+          Level (*kDecode)(const std::uint8_t*), std::size_t kWidth>
+void PcmKernel(benchmark::State& state) {
+  const auto bytes = RandomBytes(kWidth * kSamples);
+  Compare(
+      state, bytes.size(),
+      [&] {
+        PcmTotals totals;
+        kAccumulate(bytes.data(), kSamples, true, totals);
+        benchmark::DoNotOptimize(totals);
+      },
+      [&] {
+        double sum = 0, peak = 0;
+        for (std::size_t i = 0; i < kSamples; ++i) {
+          const Level l = kDecode(&bytes[kWidth * i]);
+          CheckPeak(peak, l.level);
+          sum += l.contribution;
+        }
+        benchmark::DoNotOptimize(sum + peak);
+      });
+}
+BENCHMARK(PcmKernel<AccumulatePcm32, DecodePcm32, 4>)->Name("Pcm32");
+BENCHMARK(PcmKernel<AccumulatePcm8, DecodePcm8, 1>)->Name("Pcm8");
+BENCHMARK(PcmKernel<AccumulateMuLaw, DecodeMuLaw, 1>)->Name("MuLaw");
+
 void Float(benchmark::State& state) {
   auto bytes = RandomBytes(4 * kSamples);
   for (std::size_t i = 3; i < bytes.size(); i += 4)

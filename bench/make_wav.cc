@@ -2,8 +2,9 @@
 // that changes every few seconds, so every line of the picture differs.
 //
 //   make_wav FORMAT OUTPUT [MIB [CHANNELS [RATE]]]
-//   FORMAT: pcm16 | pcm24 | float; MIB defaults to 1024, CHANNELS to 2,
-//   RATE to 44100 for pcm16 and 48000 otherwise.
+//   FORMAT: pcm8 | mulaw | alaw | pcm16 | pcm24 | pcm32 | float; MIB
+//   defaults to 1024, CHANNELS to 2, RATE to 44100 for pcm16, 8000 for the
+//   one-byte formats and 48000 otherwise.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <numbers>
 #include <string>
 #include <vector>
+
+#include "scan/decode.h"
 
 namespace {
 
@@ -24,22 +27,54 @@ void Le(std::vector<unsigned char>& b, std::uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
+// For each 16-bit value (offset by 32768), the companded byte whose
+// expansion lies nearest.
+std::vector<unsigned char> Compander(std::int32_t (*expand)(std::uint8_t)) {
+  std::vector<unsigned char> nearest(65536);
+  for (std::int32_t v = -32768; v < 32768; ++v) {
+    int best = 0;
+    for (int b = 1; b < 256; ++b) {
+      if (std::abs(expand(static_cast<std::uint8_t>(b)) - v) <
+          std::abs(expand(static_cast<std::uint8_t>(best)) - v)) {
+        best = b;
+      }
+    }
+    nearest[static_cast<std::size_t>(v + 32768)] = static_cast<unsigned char>(best);
+  }
+  return nearest;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fputs("usage: make_wav pcm16|pcm24|float OUTPUT [MIB [CHANNELS [RATE]]]\n", stderr);
+    std::fputs(
+        "usage: make_wav pcm8|mulaw|alaw|pcm16|pcm24|pcm32|float OUTPUT [MIB [CHANNELS "
+        "[RATE]]]\n",
+        stderr);
     return 1;
   }
   const std::string kind = argv[1];
-  const SampleFormat sample = kind == "pcm16"   ? SampleFormat{16, 1}
-                              : kind == "pcm24" ? SampleFormat{24, 1}
-                                                : SampleFormat{32, 3};
-  if (kind != "pcm16" && kind != "pcm24" && kind != "float") return 1;
+  const struct {
+    const char* name;
+    SampleFormat sample;
+  } kinds[] = {{"pcm8", {8, 1}},   {"mulaw", {8, 7}},  {"alaw", {8, 6}},  {"pcm16", {16, 1}},
+               {"pcm24", {24, 1}}, {"pcm32", {32, 1}}, {"float", {32, 3}}};
+  SampleFormat sample{0, 0};
+  for (const auto& k : kinds) {
+    if (kind == k.name) sample = k.sample;
+  }
+  if (sample.bits == 0) return 1;
+  const std::vector<unsigned char> companded =
+      sample.formatCode == 7   ? Compander(ampdots::MuLawValue)
+      : sample.formatCode == 6 ? Compander(ampdots::ALawValue)
+                               : std::vector<unsigned char>();
   const std::uint64_t mib = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 1024;
   const std::uint32_t channels = argc > 4 ? static_cast<std::uint32_t>(std::atoi(argv[4])) : 2;
   const std::uint32_t rate = argc > 5 ? static_cast<std::uint32_t>(std::atoi(argv[5]))
-                                      : (sample.bits == 16 ? 44100 : 48000);
+                                      : (sample.bits == 16  ? 44100
+                                         : sample.bits == 8 ? 8000
+                                                            : 48000);
   const std::uint32_t width = sample.bits / 8;
   const std::uint32_t align = width * channels;
   const std::uint64_t frames = mib * 1024 * 1024 / align;
@@ -80,10 +115,17 @@ int main(int argc, char** argv) {
       noise = noise * 1664525u + 1013904223u;
       const double n = (static_cast<double>(noise >> 8) / 8388608.0 - 1.0) * 0.1;
       const double x = envelope * (0.8 * sine[(phase >> 16) % 4096] * (c == 0 ? 1.0 : 0.7) + n);
-      if (sample.bits == 16) {
+      if (sample.bits == 8) {
+        const auto v16 = static_cast<std::int32_t>(std::lround(x * 32767));
+        block.push_back(sample.formatCode == 1
+                            ? static_cast<unsigned char>(128 + std::lround(x * 127))
+                            : companded[static_cast<std::size_t>(v16 + 32768)]);
+      } else if (sample.bits == 16) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 32767)), 2);
       } else if (sample.bits == 24) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 8388607)), 3);
+      } else if (sample.formatCode == 1) {
+        Le(block, static_cast<std::uint32_t>(std::lround(x * 2147483647.0)), 4);
       } else {
         const float v = static_cast<float>(x);
         std::uint32_t bits;

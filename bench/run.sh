@@ -6,8 +6,9 @@
 #   bench/run.sh [DIR [MIB [ROUNDS]]]
 #
 # DIR holds the generated WAVs (default /tmp/ampdots-bench), MIB their size
-# (default 1024), ROUNDS the runs per command (default 5). Needs the release
-# build: cmake --workflow --preset release.
+# (default 1024), ROUNDS the runs per command (default 5). AMPDOTS_BENCH_CASES
+# names the sample formats to time (default: all). Needs the release build
+# with its benchmark tools: cmake --workflow --preset release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/release
@@ -23,6 +24,9 @@ make_if_missing() {  # NAME FORMAT MIB CHANNELS RATE
 make_if_missing pcm16.wav pcm16 "$mib" 2 44100
 make_if_missing pcm24.wav pcm24 "$mib" 2 48000
 make_if_missing float.wav float "$mib" 2 48000
+make_if_missing pcm32.wav pcm32 "$mib" 2 48000
+make_if_missing pcm8.wav pcm8 "$mib" 2 8000
+make_if_missing mulaw.wav mulaw "$mib" 2 8000
 make_if_missing lines.wav pcm16 26 1 44100  # a little over 300 s of mono
 "$bin/ampdots" "$dir/lines.wav" 0 300 1 > "$dir/lines.txt"
 
@@ -52,7 +56,7 @@ run_peer() {  # PEER FILE
 printf '%s, %s cores, %s\n' "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')" \
   "$(nproc)" "$(uname -r)"
 printf '%-10s %-8s %10s %10s %12s\n' case command median_s MiB/s ratio
-for name in pcm16 pcm24 float; do
+for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw}; do
   file="$dir/$name.wav"
   size=$(stat -L -c %s "$file")
   cat "$file" > /dev/null  # warm the page cache

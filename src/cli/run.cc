@@ -85,6 +85,48 @@ float ThresholdDb(float magnification) {
 
 float PeakDb(double peak) { return NarrowToFloat(20.0 * std::log10(peak * 0.0078125)); }
 
+namespace {
+
+// The interval checks and the scan, for a file the probe has accepted.
+// Returns 0 with `peaks` set, or the exit status to end with.
+int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
+                 Output& out, Peaks& peaks) {
+  const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
+  const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
+  if (startFrame >= stopFrame) {
+    PutLine(out, kBadIntervalMessage);
+    return 1;
+  }
+  const std::uint32_t endFrame = std::min(stopFrame, wav.frameCount);
+  // Every layout with a decoder is at most 8 bytes a frame; a wider one, or
+  // one that no decoder reads, would only draw a picture of nothing.
+  const Decoder decoder = DecoderFor(wav.bytesPerSample, wav.channels, wav.formatCode);
+  if (decoder == Decoder::kNone) {
+    PutLine(out, kBadFrameMessage);
+    return 1;
+  }
+  if (!source.stream && !open(args.path, source)) {
+    PutNoFileMessage(out, args.path);
+    return 2;
+  }
+  ScanRequest scan;
+  scan.dataOffset = wav.dataOffset;
+  scan.bytesPerSample = wav.bytesPerSample;
+  scan.channels = wav.channels;
+  scan.formatCode = wav.formatCode;
+  scan.blockAlign = wav.bytesPerSample * wav.channels;
+  scan.startFrame = startFrame;
+  scan.endFrame = endFrame;
+  scan.resolution = ChooseResolution(args, wav.sampleRate);
+  scan.sampleRate = wav.sampleRate;
+  scan.magnification = args.magnification;
+  scan.secondsPerLine = static_cast<double>(scan.resolution) / wav.sampleRate;
+  peaks = endFrame > startFrame ? ScanInterval(source, scan, out) : Peaks{};
+  return 0;
+}
+
+}  // namespace
+
 int Run(int argc, const char* const* argv, Output& out, OpenFn open) {
   PutLine(out, kBanner);
   const int count = argc - 1;
@@ -95,39 +137,14 @@ int Run(int argc, const char* const* argv, Output& out, OpenFn open) {
   const Arguments args = ParseArguments(count, argv + 1);
 
   WavAttributes wav;
-  if (const int status = GetAttributes(args.path, open, out, wav); status != 0) return status;
-
-  const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
-  const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
-  if (startFrame >= stopFrame) {
-    PutLine(out, kBadIntervalMessage);
-    return 1;
+  Source source;  // a stream stays open from the probe to the scan
+  if (const int status = GetAttributes(args.path, open, out, wav, source); status != 0) {
+    return status;
   }
-  const std::uint32_t endFrame = std::min(stopFrame, wav.frameCount);
-  const std::uint32_t blockAlign = wav.bytesPerSample * wav.channels;
-  if (blockAlign > kMaxBlockAlign) {
-    PutLine(out, kBadFrameMessage);
-    return 1;
-  }
-
-  Source source;
-  if (!open(args.path, source)) {
-    PutNoFileMessage(out, args.path);
-    return 2;
-  }
-  ScanRequest scan;
-  scan.dataOffset = wav.dataOffset;
-  scan.bytesPerSample = wav.bytesPerSample;
-  scan.channels = wav.channels;
-  scan.blockAlign = blockAlign;
-  scan.startFrame = startFrame;
-  scan.endFrame = endFrame;
-  scan.resolution = ChooseResolution(args, wav.sampleRate);
-  scan.sampleRate = wav.sampleRate;
-  scan.magnification = args.magnification;
-  scan.secondsPerLine = static_cast<double>(scan.resolution) / wav.sampleRate;
-  const Peaks peaks = endFrame > startFrame ? ScanInterval(source, scan, out) : Peaks{};
+  Peaks peaks;
+  const int status = CheckAndScan(args, wav, open, source, out, peaks);
   CloseSource(source);
+  if (status != 0) return status;
 
   PutF(out, "Showing values above %.0f dB\n", static_cast<double>(ThresholdDb(args.magnification)));
   if (wav.channels == 1) {

@@ -26,7 +26,8 @@ void FoldFloatPeaks(const T (&max)[kCount], std::size_t seen, bool stereo, Float
   }
 }
 
-void FoldLanes(const std::int32_t (&sum)[kLanes], const std::uint32_t (&max)[kLanes], bool stereo,
+template <typename Sum>
+void FoldLanes(const Sum (&sum)[kLanes], const std::uint32_t (&max)[kLanes], bool stereo,
                PcmTotals& totals) {
   for (std::size_t j = 0; j < kLanes; ++j) {
     totals.sum += sum[j];
@@ -35,39 +36,45 @@ void FoldLanes(const std::int32_t (&sum)[kLanes], const std::uint32_t (&max)[kLa
   }
 }
 
-// `kMaxRows` rows of lanes keep each int32 lane sum in range.
-template <std::size_t kWidth, std::int32_t kTopByteOne, std::size_t kMaxRows,
-          std::int32_t (*kValue)(const std::uint8_t*)>
+// `kMaxRows` rows of lanes keep each `Sum` lane in range.
+template <typename Layout, std::size_t kMaxRows, typename Sum = std::int32_t>
 inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                           PcmTotals& totals) {
+  constexpr std::size_t kWidth = Layout::kWidth;
   std::size_t i = 0;
   while (samples - i >= kLanes) {
     const std::size_t rows = std::min((samples - i) / kLanes, kMaxRows);
-    std::int32_t sum[kLanes] = {};
+    Sum sum[kLanes] = {};
     std::uint32_t max[kLanes] = {};
     for (std::size_t r = 0; r < rows; ++r, i += kLanes) {
       const std::uint8_t* row = bytes + i * kWidth;
       for (std::size_t j = 0; j < kLanes; ++j) {
-        const std::int32_t v = kValue(row + j * kWidth);
-        sum[j] += PcmContribution<kTopByteOne>(v);
+        const std::int32_t v = Layout::Value(row + j * kWidth);
+        sum[j] += PcmContribution<Layout::kTopByteOne>(v);
         max[j] = std::max(max[j], PcmMagnitude(v));
       }
     }
     FoldLanes(sum, max, stereo, totals);
   }
   for (; i < samples; ++i) {
-    AddPcmSample<kTopByteOne>(kValue(bytes + i * kWidth), stereo && i % 2 == 1, totals);
+    AddPcmSample<Layout::kTopByteOne>(Layout::Value(bytes + i * kWidth), stereo && i % 2 == 1,
+                                      totals);
   }
 }
 
 void PortablePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
   // |contribution| <= 2^15: 32767 rows stay below 2^31.
-  AccumulatePcm<2, 256, 32767, Pcm16Value>(bytes, samples, stereo, totals);
+  AccumulatePcm<Pcm16Layout, 32767>(bytes, samples, stereo, totals);
 }
 
 void PortablePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
   // |contribution| <= 2^23: 255 rows stay below 2^31.
-  AccumulatePcm<3, 65536, 255, Pcm24Value>(bytes, samples, stereo, totals);
+  AccumulatePcm<Pcm24Layout, 255>(bytes, samples, stereo, totals);
+}
+
+void PortablePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
+  // |contribution| <= 2^31, summed in 64-bit lanes: no row limit in reach.
+  AccumulatePcm<Pcm32Layout, SIZE_MAX, std::int64_t>(bytes, samples, stereo, totals);
 }
 
 void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, double* magnitudes,
@@ -130,6 +137,31 @@ void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo
   if (HasAvx2()) return Avx2Pcm24(bytes, samples, stereo, totals);
 #endif
   PortablePcm24(bytes, samples, stereo, totals);
+}
+
+void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm32(bytes, samples, stereo, totals);
+#endif
+  PortablePcm32(bytes, samples, stereo, totals);
+}
+
+// One-byte samples stand for 16-bit values (|contribution| <= 2^15): rows
+// as for 16-bit samples. A plain loop: the table lookups do not vectorize.
+void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                    PcmTotals& totals) {
+  AccumulatePcm<Pcm8Layout, 32767>(bytes, samples, stereo, totals);
+}
+
+void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals) {
+  AccumulatePcm<MuLawLayout, 32767>(bytes, samples, stereo, totals);
+}
+
+void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                    PcmTotals& totals) {
+  AccumulatePcm<ALawLayout, 32767>(bytes, samples, stereo, totals);
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,

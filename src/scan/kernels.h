@@ -5,23 +5,27 @@
 #define AMPDOTS_SCAN_KERNELS_H_
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "scan/decode.h"
+
 namespace ampdots {
 
 /// PCM line sums and peaks in units of the format's lowest bit (2^-8 of a
-/// level for 16-bit, 2^-16 for 24-bit). Every contribution is such a
-/// multiple and below 128 in magnitude, so the double sum of a line is exact
-/// while its magnitude stays below 2^53 units, and equals this integer sum.
+/// level for 16-bit and the one-byte formats, 2^-16 for 24-bit, 2^-24 for
+/// 32-bit). Every contribution is such a multiple and at most 128 in
+/// magnitude, so the double sum of a line is exact while its magnitude stays
+/// below 2^53 units, and equals this integer sum.
 struct PcmTotals {
   std::int64_t sum = 0;
   std::uint32_t maxLeft = 0;  ///< largest |sample| of the mono or left channel
   std::uint32_t maxRight = 0;
 };
 
-/// A little-endian 16-bit or 24-bit sample's signed value.
+/// A little-endian 16-bit, 24-bit or 32-bit sample's signed value.
 inline std::int32_t Pcm16Value(const std::uint8_t* b) {
   return static_cast<std::int16_t>(b[0] | (b[1] << 8));
 }
@@ -31,11 +35,59 @@ inline std::int32_t Pcm24Value(const std::uint8_t* b) {
   return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
 }
 
+inline std::int32_t Pcm32Value(const std::uint8_t* b) {
+  return static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+      (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
+}
+
+/// One-byte samples as the 16-bit values they stand for: unsigned 8-bit
+/// PCM's offset from 128 times 256, and the G.711 expansions.
+using ByteValues = std::array<std::int16_t, 256>;
+template <std::int32_t (*kExpand)(std::uint8_t)>
+constexpr ByteValues MakeByteValues() {
+  ByteValues values{};
+  for (std::size_t b = 0; b < 256; ++b) {
+    values[b] = static_cast<std::int16_t>(kExpand(static_cast<std::uint8_t>(b)));
+  }
+  return values;
+}
+constexpr std::int32_t Pcm8Expand(std::uint8_t b) { return (b - 128) * 256; }
+inline constexpr ByteValues kPcm8Values = MakeByteValues<Pcm8Expand>();
+inline constexpr ByteValues kMuLawValues = MakeByteValues<MuLawValue>();
+inline constexpr ByteValues kALawValues = MakeByteValues<ALawValue>();
+
+/// A PCM sample layout: its width, the value of its lowest top-byte bit
+/// (2^(bits - 8), which is also the number of lowest bits to one level) and
+/// how its value is read.
+template <std::size_t kBytes, std::int32_t kTopByteBit, std::int32_t (*kRead)(const std::uint8_t*)>
+struct PcmLayout {
+  static constexpr std::size_t kWidth = kBytes;
+  static constexpr std::int32_t kTopByteOne = kTopByteBit;
+  static std::int32_t Value(const std::uint8_t* b) { return kRead(b); }
+};
+template <const ByteValues& kValues>
+inline std::int32_t ByteValue(const std::uint8_t* b) {
+  return kValues[b[0]];
+}
+using Pcm8Layout = PcmLayout<1, 256, ByteValue<kPcm8Values>>;
+using MuLawLayout = PcmLayout<1, 256, ByteValue<kMuLawValues>>;
+using ALawLayout = PcmLayout<1, 256, ByteValue<kALawValues>>;
+using Pcm16Layout = PcmLayout<2, 256, Pcm16Value>;
+using Pcm24Layout = PcmLayout<3, 65536, Pcm24Value>;
+using Pcm32Layout = PcmLayout<4, (1 << 24), Pcm32Value>;
+
 /// A PCM contribution is signed by the top byte: added when it is above 0
-/// (value >= kTopByteOne, 2^(bits - 8)), subtracted otherwise.
+/// (value >= kTopByteOne, 2^(bits - 8)), subtracted otherwise. 32-bit
+/// values are negated in 64 bits, where -2^31 has a positive counterpart.
 template <std::int32_t kTopByteOne>
-inline std::int32_t PcmContribution(std::int32_t v) {
-  return v >= kTopByteOne ? v : -v;
+inline auto PcmContribution(std::int32_t v) {
+  if constexpr (kTopByteOne > 65536) {
+    const std::int64_t wide = v;
+    return wide >= kTopByteOne ? wide : -wide;
+  } else {
+    return v >= kTopByteOne ? v : -v;
+  }
 }
 
 inline std::uint32_t PcmMagnitude(std::int32_t v) {
@@ -56,6 +108,13 @@ void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo
                      PcmTotals& totals);
 void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals);
+void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals);
+/// One-byte samples, each standing for the 16-bit value of its table.
+void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals);
+void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     PcmTotals& totals);
+void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals);
 
 /// Float samples: each level's magnitude, which is both its contribution
 /// and what its peak keeps, written to `magnitudes`; the largest magnitude

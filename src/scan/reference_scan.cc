@@ -14,10 +14,18 @@ constexpr std::uint32_t kReferenceChunkFrames = 4096;
 
 Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
   switch (decoder) {
+    case Decoder::kPcm8:
+      return DecodePcm8(bytes);
+    case Decoder::kMuLaw:
+      return DecodeMuLaw(bytes);
+    case Decoder::kALaw:
+      return DecodeALaw(bytes);
     case Decoder::kPcm16:
       return DecodePcm16(bytes);
     case Decoder::kPcm24:
       return DecodePcm24(bytes);
+    case Decoder::kPcm32:
+      return DecodePcm32(bytes);
     case Decoder::kFloat32:
       return DecodeFloat32(bytes);
     case Decoder::kNone:
@@ -42,8 +50,8 @@ void ReferenceWaveform(std::int64_t t, std::uint32_t sampleRate, double length,
 
 }  // namespace
 
-Peaks ScanIntervalReference(const Source& source, const ScanRequest& request, Output& out) {
-  const Decoder decoder = DecoderFor(request.bytesPerSample, request.channels);
+Peaks ScanIntervalReference(Source& source, const ScanRequest& request, Output& out) {
+  const Decoder decoder = DecoderFor(request.bytesPerSample, request.channels, request.formatCode);
   const std::uint32_t align = request.blockAlign;
   std::uint8_t frames[kReferenceChunkFrames * kMaxBlockAlign];
 

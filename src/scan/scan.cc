@@ -11,8 +11,29 @@ namespace {
 // Lines of at most this many frames are summed sample by sample.
 constexpr std::uint32_t kFineResolution = 16;
 
-// 24-bit line sums are exact in integers while a line has fewer samples.
-constexpr std::uint64_t kMaxExactPcm24Samples = std::uint64_t{1} << 30;
+// A line's sum, added up one double at a time as the rules have it, is
+// exact (and so equal to the integer sum) while every partial sum stays
+// below 2^53 lowest bits: lines of fewer than 2^30 24-bit samples (2^23
+// each) or 2^22 32-bit ones (2^31 each). 16-bit and one-byte samples never
+// come near. Longer lines go to the reference scan.
+bool LineSumIsExact(Decoder decoder, std::uint64_t samplesPerLine) {
+  if (decoder == Decoder::kPcm24) return samplesPerLine < (std::uint64_t{1} << 30);
+  if (decoder == Decoder::kPcm32) return samplesPerLine < (std::uint64_t{1} << 22);
+  return true;
+}
+
+// A level per lowest bit of a PCM decoder's integers: a power of two, so
+// multiplying by it is exact.
+double PcmUnit(Decoder decoder) {
+  switch (decoder) {
+    case Decoder::kPcm24:
+      return 1.0 / 65536;
+    case Decoder::kPcm32:
+      return 1.0 / 16777216;
+    default:
+      return 1.0 / 256;  // 16-bit, and one-byte samples as 16-bit values
+  }
+}
 
 // The buffers of the one scan a process runs: fixed, and too large for the stack.
 std::uint8_t frameBuffer[kChunkFrames * kMaxBlockAlign];
@@ -59,28 +80,43 @@ void EndLine(ScanState& state, double lineSum, Output& out) {
 // Adds `frames` frames (never past the end of the current line).
 void AddPcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
   const std::size_t samples = frames * (state.stereo ? 2 : 1);
-  double unit;  // a level per lowest bit: a power of two, so multiplying is exact
-  if (state.decoder == Decoder::kPcm16) {
-    AccumulatePcm16(bytes, samples, state.stereo, state.pcm);
-    unit = 1.0 / 256;
-  } else {
-    AccumulatePcm24(bytes, samples, state.stereo, state.pcm);
-    unit = 1.0 / 65536;
+  const bool stereo = state.stereo;
+  switch (state.decoder) {
+    case Decoder::kPcm8:
+      AccumulatePcm8(bytes, samples, stereo, state.pcm);
+      break;
+    case Decoder::kMuLaw:
+      AccumulateMuLaw(bytes, samples, stereo, state.pcm);
+      break;
+    case Decoder::kALaw:
+      AccumulateALaw(bytes, samples, stereo, state.pcm);
+      break;
+    case Decoder::kPcm16:
+      AccumulatePcm16(bytes, samples, stereo, state.pcm);
+      break;
+    case Decoder::kPcm24:
+      AccumulatePcm24(bytes, samples, stereo, state.pcm);
+      break;
+    default:
+      AccumulatePcm32(bytes, samples, stereo, state.pcm);
+      break;
   }
   state.frame += frames;
   state.count += static_cast<std::uint32_t>(frames);
   if (state.count == state.request->resolution) {
-    EndLine(state, static_cast<double>(state.pcm.sum) * unit, out);
+    EndLine(state, static_cast<double>(state.pcm.sum) * PcmUnit(state.decoder), out);
     state.pcm.sum = 0;
   }
 }
 
 // Lines of a few frames each: the vector loops would cost more to start
 // than they save, so each sample is taken on its own, in integers.
-template <std::int32_t (*kValue)(const std::uint8_t*), std::size_t kWidth, std::int32_t kTopByteOne>
+template <typename Layout>
 void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  constexpr std::size_t kWidth = Layout::kWidth;
+  constexpr std::int32_t kTopByteOne = Layout::kTopByteOne;
+  constexpr double kUnit = 1.0 / kTopByteOne;  // a power of two: exact as a factor
   const std::uint32_t resolution = state.request->resolution;
-  const double unit = kWidth == 2 ? 1.0 / 256 : 1.0 / 65536;  // exact as a factor
   const std::size_t perFrame = state.stereo ? 2 : 1;
   if (state.count == 0 && frames >= resolution) {
     // Whole lines: every bar first, then all their lines in one go.
@@ -91,9 +127,9 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
       const auto magnification = static_cast<double>(state.request->magnification);
       std::uint32_t peak = state.pcm.maxLeft;
       for (std::size_t j = 0; j < lines; ++j) {
-        const std::int32_t v = kValue(bytes + j * kWidth);
+        const std::int32_t v = Layout::Value(bytes + j * kWidth);
         lineLengths[j] =
-            magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * unit);
+            magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
         peak = std::max(peak, PcmMagnitude(v));
       }
       state.pcm.maxLeft = peak;
@@ -101,9 +137,9 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
     } else {
       for (std::size_t j = 0; j < lines; ++j) {
         for (std::size_t i = 0; i < resolution * perFrame; ++i, bytes += kWidth) {
-          AddPcmSample<kTopByteOne>(kValue(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
+          AddPcmSample<kTopByteOne>(Layout::Value(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
         }
-        lineLengths[j] = LineLength(state, static_cast<double>(state.pcm.sum) * unit);
+        lineLengths[j] = LineLength(state, static_cast<double>(state.pcm.sum) * kUnit);
         state.pcm.sum = 0;
       }
     }
@@ -116,15 +152,32 @@ void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames,
   while (frames > 0) {
     const std::size_t run = std::min<std::size_t>(frames, resolution - state.count);
     for (std::size_t i = 0; i < run * perFrame; ++i, bytes += kWidth) {
-      AddPcmSample<kTopByteOne>(kValue(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
+      AddPcmSample<kTopByteOne>(Layout::Value(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
     }
     frames -= run;
     state.frame += run;
     state.count += static_cast<std::uint32_t>(run);
     if (state.count == resolution) {
-      EndLine(state, static_cast<double>(state.pcm.sum) * unit, out);
+      EndLine(state, static_cast<double>(state.pcm.sum) * kUnit, out);
       state.pcm.sum = 0;
     }
+  }
+}
+
+void AddFinePcmChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  switch (state.decoder) {
+    case Decoder::kPcm8:
+      return AddFinePcm<Pcm8Layout>(state, bytes, frames, out);
+    case Decoder::kMuLaw:
+      return AddFinePcm<MuLawLayout>(state, bytes, frames, out);
+    case Decoder::kALaw:
+      return AddFinePcm<ALawLayout>(state, bytes, frames, out);
+    case Decoder::kPcm16:
+      return AddFinePcm<Pcm16Layout>(state, bytes, frames, out);
+    case Decoder::kPcm24:
+      return AddFinePcm<Pcm24Layout>(state, bytes, frames, out);
+    default:
+      return AddFinePcm<Pcm32Layout>(state, bytes, frames, out);
   }
 }
 
@@ -187,13 +240,8 @@ void AddSilent(ScanState& state, std::size_t frames, Output& out) {
 void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
   if (state.decoder == Decoder::kFloat32) return AddFloat(state, bytes, frames, out);
   const std::uint32_t resolution = state.request->resolution;
-  if (resolution != 0 && resolution <= kFineResolution) {
-    if (state.decoder == Decoder::kPcm16) {
-      return AddFinePcm<Pcm16Value, 2, 256>(state, bytes, frames, out);
-    }
-    if (state.decoder == Decoder::kPcm24) {
-      return AddFinePcm<Pcm24Value, 3, 65536>(state, bytes, frames, out);
-    }
+  if (state.decoder != Decoder::kNone && resolution != 0 && resolution <= kFineResolution) {
+    return AddFinePcmChunk(state, bytes, frames, out);
   }
   const std::uint32_t align = state.request->blockAlign;
   while (frames > 0) {
@@ -212,13 +260,7 @@ void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, O
 Peaks FinalPeaks(const ScanState& state) {
   Peaks peaks;
   switch (state.decoder) {
-    case Decoder::kPcm16:
-      peaks.left = state.pcm.maxLeft / 256.0;
-      peaks.right = state.pcm.maxRight / 256.0;
-      break;
-    case Decoder::kPcm24:
-      peaks.left = state.pcm.maxLeft / 65536.0;
-      peaks.right = state.pcm.maxRight / 65536.0;
+    case Decoder::kNone:
       break;
     case Decoder::kFloat32: {
       const auto level = [](std::int64_t bits) {
@@ -228,7 +270,9 @@ Peaks FinalPeaks(const ScanState& state) {
       peaks.right = level(state.floatPeaks.maxRight);
       break;
     }
-    case Decoder::kNone:
+    default:
+      peaks.left = state.pcm.maxLeft * PcmUnit(state.decoder);
+      peaks.right = state.pcm.maxRight * PcmUnit(state.decoder);
       break;
   }
   return peaks;
@@ -236,15 +280,21 @@ Peaks FinalPeaks(const ScanState& state) {
 
 }  // namespace
 
-Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels) {
+Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t formatCode) {
   if (channels != 1 && channels != 2) return Decoder::kNone;
   switch (bytesPerSample) {
+    case 1:
+      return formatCode == kFormatPcm     ? Decoder::kPcm8
+             : formatCode == kFormatALaw  ? Decoder::kALaw
+             : formatCode == kFormatMuLaw ? Decoder::kMuLaw
+                                          : Decoder::kNone;
     case 2:
       return Decoder::kPcm16;
     case 3:
       return Decoder::kPcm24;
     case 4:
-      return Decoder::kFloat32;  // the format code is not read: 32 bits means float
+      // Integer PCM only when the header says so; any other code is float.
+      return formatCode == kFormatPcm ? Decoder::kPcm32 : Decoder::kFloat32;
     default:
       return Decoder::kNone;
   }
@@ -256,15 +306,14 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
   PrintLine(printer, t, length, out);
 }
 
-Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out) {
+Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   ScanState state;
   state.request = &request;
-  state.decoder = DecoderFor(request.bytesPerSample, request.channels);
+  state.decoder = DecoderFor(request.bytesPerSample, request.channels, request.formatCode);
   state.stereo = request.channels == 2;
   state.frame = request.startFrame;
   state.printer = MakeLinePrinter(request.sampleRate, request.secondsPerLine);
-  if (state.decoder == Decoder::kPcm24 &&
-      std::uint64_t{request.resolution} * request.channels >= kMaxExactPcm24Samples) {
+  if (!LineSumIsExact(state.decoder, std::uint64_t{request.resolution} * request.channels)) {
     return ScanIntervalReference(source, request, out);
   }
   const std::uint32_t align = request.blockAlign;

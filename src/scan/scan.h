@@ -19,9 +19,10 @@ inline constexpr std::uint32_t kMaxBlockAlign = 8;
 inline constexpr std::size_t kMaxDots = 32768;
 
 struct ScanRequest {
-  std::uint32_t dataOffset = 0;
+  std::uint64_t dataOffset = 0;
   std::uint32_t bytesPerSample = 0;
   std::uint32_t channels = 0;
+  std::uint32_t formatCode = 0;  ///< tells apart the one-byte and the 32-bit formats
   std::uint32_t blockAlign = 0;  ///< 1 to kMaxBlockAlign
   std::uint32_t startFrame = 0;
   std::uint32_t endFrame = 0;    ///< exclusive, greater than startFrame
@@ -38,9 +39,13 @@ struct Peaks {
 
 /// The sample layouts that have a decoder; any other is scanned as frames
 /// that count toward lines but add nothing.
-enum class Decoder { kNone, kPcm16, kPcm24, kFloat32 };
+enum class Decoder { kNone, kPcm8, kMuLaw, kALaw, kPcm16, kPcm24, kPcm32, kFloat32 };
 
-Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels);
+/// The decoder for mono or stereo samples of `bytesPerSample` bytes:
+/// one-byte samples by their format code (unsigned PCM, A-law, mu-law),
+/// 2 and 3 bytes as PCM whatever the code, 4 bytes as integer PCM for code
+/// 1 and as float for any other.
+Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t formatCode);
 
 /// Keeps the largest magnitude seen in `peak`.
 inline void CheckPeak(double& peak, double x) {
@@ -67,11 +72,11 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
 /// Scans frames startFrame to endFrame - 1 of `source`. If the source ends
 /// early (the file shrank since it was probed), the scan stops at the first
 /// frame that was not read whole.
-Peaks ScanInterval(const Source& source, const ScanRequest& request, Output& out);
+Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out);
 
 /// The same scan one sample at a time through the per-sample decoders and
 /// printf, in 4096-frame reads: slow, and the measure of the fast one.
-Peaks ScanIntervalReference(const Source& source, const ScanRequest& request, Output& out);
+Peaks ScanIntervalReference(Source& source, const ScanRequest& request, Output& out);
 
 }  // namespace ampdots
 

@@ -1,6 +1,8 @@
-// The WAV header probe. It does not walk the RIFF chunks: it looks for the
-// "fmt" and "data" tags at even offsets near the start of the file and reads
-// the fields at fixed distances from them.
+// The WAV header probe. It walks the RIFF chunks to the "fmt " and "data"
+// chunks; where the chunks cannot be walked (no RIFF header, sizes that run
+// past the end, data before the format), it looks for the "fmt" and "data"
+// tags at even offsets near the start of the file instead. Either way it
+// reads the fields at fixed distances from them.
 #ifndef AMPDOTS_WAV_PROBE_H_
 #define AMPDOTS_WAV_PROBE_H_
 
@@ -13,50 +15,57 @@
 
 namespace ampdots {
 
-/// Tags are looked for at the even offsets 2 to this one; the whole search
-/// and every field read from it lie in the first kHeadBytes of the file.
+/// Tags are looked for at the even offsets 2 to this one.
 inline constexpr std::uint32_t kLastTagCandidate = 15000;
-/// Enough for the fields of a format tag found at the last candidate.
-inline constexpr std::size_t kHeadBytes = kLastTagCandidate + 24;
+/// The farthest field read from a format tag: the sub-format code at +32.
+inline constexpr std::uint32_t kFormatFieldsEnd = 34;
+/// The search and every field read from it lie in the first kHeadBytes.
+inline constexpr std::size_t kHeadBytes = kLastTagCandidate + kFormatFieldsEnd;
+static_assert(kHeadBytes <= kStreamHeadBytes, "a stream must keep the whole head");
 
 inline constexpr char kNoFormatMessage[] = "Can't find format chunk in wave file!";
 inline constexpr char kNoDataMessage[] = "Can't find data block in wave file!";
 inline constexpr char kBadFrameMessage[] = "Unrecognized bit or channel configuration";
 
+/// The format code of a header whose real code is its sub-format's.
+inline constexpr std::uint32_t kFormatExtensible = 0xFFFE;
+
 struct WavAttributes {
   std::uint32_t sampleRate = 0;
-  std::uint32_t bytesPerSample = 0;  ///< of one channel's sample
+  std::uint32_t bytesPerSample = 0;  ///< of one channel's sample, in its container
   std::uint32_t channels = 0;
-  std::uint32_t dataOffset = 0;  ///< file offset of the first frame
-  std::uint32_t frameCount = 0;  ///< whole frames present in the file
+  std::uint32_t formatCode = 0;  ///< the sub-format's code for an extensible header
+  std::uint64_t dataOffset = 0;  ///< file offset of the first frame
+  std::uint32_t frameCount = 0;  ///< whole frames present (declared, for a stream)
 };
 
 enum class ProbeStatus {
   kOk,
-  kNoDataTag,       ///< no "data" tag among the candidates
+  kNoDataTag,       ///< no "data" tag among the candidates, or a stream's walk failed
   kZeroWidthFrame,  ///< channels x bytesPerSample is 0: no frame to count
 };
 
 struct ProbeResult {
   ProbeStatus status = ProbeStatus::kOk;
-  bool formatTagFound = false;
+  bool formatTagMissing = false;  ///< the tag search ran and found no "fmt"
   WavAttributes attributes;
 };
 
-/// Probes the first bytes of a file (`head`, at most kHeadBytes are looked
-/// at; bytes past its end count as zero) given the file's whole length.
-ProbeResult ProbeHeader(std::span<const std::uint8_t> head, std::uint64_t fileLength);
-
-/// Reads the head of `source` once and probes it.
-ProbeResult ProbeSource(const Source& source);
+/// Probes `source` from its first byte. A regular file or memory is read at
+/// the offsets the header calls for; a stream is read forward only, and is
+/// left where the probe stopped, so that the scan can go on from there.
+ProbeResult ProbeSource(Source& source);
 
 /// Prints that the file at `path` cannot be read. The path may be of any
 /// length, so it is never formatted into a bounded buffer.
 void PutNoFileMessage(Output& out, const char* path);
 
-/// Opens `path`, probes it and prints the probe's messages. Returns 0 with
-/// `attributes` set when the run can go on, else the exit status to end with.
-int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes);
+/// Opens `path` into `source`, probes it and prints the probe's messages.
+/// Returns 0 with `attributes` set when the run can go on, else the exit
+/// status to end with. A regular file is closed again (the scan opens it
+/// anew); a stream is left open for the scan, since it can be read only once.
+int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes,
+                  Source& source);
 
 }  // namespace ampdots
 

@@ -135,10 +135,45 @@ TEST_F(MemoryRun, StartPastTheDataScansNothing) {
   EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(MemoryRun, OtherChannelCountsPrintNoPeakLine) {
-  MemoryFiles()["four.wav"] = CanonicalWav({4, 8000, 16, 1}, Bytes(8 * 400, 0x7F));
-  EXPECT_EQ(RunInMemory({"four.wav", "0", "1"}).out,
-            std::string(kBannerLine) + "0.03\t\nShowing values above -48 dB\n");
+TEST_F(MemoryRun, LayoutsWithoutADecoderAreRefused) {
+  // Each would draw only empty bars: refused after the interval check.
+  const struct {
+    const char* name;
+    testing::Format format;
+  } rows[] = {
+      {"three_channels", {3, 8000, 16, 1}},  {"four_channels", {4, 8000, 16, 1}},
+      {"five_bytes", {1, 8000, 40, 1}},      {"eight_bytes", {1, 8000, 64, 3}},
+      {"eight_bit_code_0", {1, 8000, 8, 0}}, {"eight_bit_adpcm", {1, 8000, 8, 2}},
+      {"eight_bit_float", {2, 8000, 8, 3}},  {"eight_bit_0x11", {1, 8000, 8, 0x11}},
+  };
+  for (const auto& row : rows) {
+    MemoryFiles()[row.name] = CanonicalWav(row.format, Bytes(64 * 400, 0x7F));
+    const testing::RunResult r = RunInMemory({row.name, "0", "1"});
+    EXPECT_EQ(r.out, std::string(kBannerLine) + "Unrecognized bit or channel configuration\n")
+        << row.name;
+    EXPECT_EQ(r.status, 1) << row.name;
+    // The interval is checked first.
+    EXPECT_EQ(RunInMemory({row.name, "1", "0"}).out,
+              std::string(kBannerLine) + "Stop or start time not set correctly\n");
+  }
+  // 4-bit ADPCM has samples narrower than a byte: refused by the probe.
+  MemoryFiles()["adpcm"] = CanonicalWav({1, 8000, 4, 0x11}, Bytes(400, 0x7F));
+  EXPECT_EQ(RunInMemory({"adpcm", "1", "0"}).out,
+            std::string(kBannerLine) + "Unrecognized bit or channel configuration\n");
+}
+
+TEST_F(MemoryRun, MetadataIsNeverReadAsSamples) {
+  // A LIST comment whose text spells "data" at an even offset, then a
+  // full-scale sample: the walk passes over it to the real data (level 10).
+  const Bytes comment = {'d', 'a', 't', 'a', 2, 0, 0, 0, 0xFF, 0x7F};
+  MemoryFiles()["meta.wav"] = testing::WavBuilder()
+                                  .Fmt({1, 8000, 16, 1})
+                                  .Chunk("LIST", comment)
+                                  .Data(Repeat({0x00, 0x0A}, 400))
+                                  .Finish();
+  EXPECT_EQ(RunInMemory({"meta.wav", "0", "1"}).out,
+            std::string(kBannerLine) + "0.03\t..........\n" +
+                "Showing values above -48 dB\nPeak over interval -22.1 dB\n");
 }
 
 // Opens the memory file the first time only, as if it vanished after the probe.

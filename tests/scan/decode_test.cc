@@ -47,6 +47,84 @@ TEST(PcmDecoding, TwentyFourBitLevelsAndTopByteSign) {
   }
 }
 
+TEST(PcmDecoding, EightBitIsUnsignedAroundHalfway) {
+  const PcmRow rows[] = {
+      {{0x00}, -128.0, 128.0},  // the lowest value adds its magnitude
+      {{0x80}, 0.0, -0.0},      // silence
+      {{0x81}, 1.0, 1.0},      {{0x7F}, -1.0, 1.0}, {{0xFF}, 127.0, 127.0},
+  };
+  for (const PcmRow& row : rows) {
+    const Level got = DecodePcm8(row.bytes);
+    EXPECT_EQ(got.level, row.level) << int{row.bytes[0]};
+    EXPECT_EQ(got.contribution, row.contribution) << int{row.bytes[0]};
+  }
+}
+
+TEST(PcmDecoding, ThirtyTwoBitIntegerLevelsAndTopByteSign) {
+  struct Row {
+    std::uint8_t bytes[4];
+    double level;
+    double contribution;
+  };
+  const double lsb = std::ldexp(1.0, -24);
+  const Row rows[] = {
+      {{0xFF, 0xFF, 0xFF, 0x7F}, 128.0 - lsb, 128.0 - lsb},  // 2^31 - 1
+      {{0x00, 0x00, 0x00, 0x80}, -128.0, 128.0},             // -2^31
+      {{0x00, 0x00, 0x00, 0x01}, 1.0, 1.0},                  // 2^24: top byte 1 adds
+      {{0xFF, 0xFF, 0xFF, 0x00}, 1.0 - lsb, lsb - 1.0},      // top byte 0 is subtracted
+      {{0x01, 0x00, 0x00, 0x00}, lsb, -lsb},
+      {{0xFF, 0xFF, 0xFF, 0xFF}, -lsb, lsb},
+      {{0x00, 0x00, 0x40, 0x00}, 0.25, -0.25},
+  };
+  for (const Row& row : rows) {
+    const Level got = DecodePcm32(row.bytes);
+    EXPECT_EQ(got.level, row.level) << std::hex << int{row.bytes[3]} << " " << int{row.bytes[0]};
+    EXPECT_EQ(got.contribution, row.contribution) << std::hex << int{row.bytes[3]};
+  }
+}
+
+// G.711's published expansions to 16-bit values: the first and last code of
+// every segment (exponent), both signs.
+TEST(G711Decoding, MuLawSegmentsAndSigns) {
+  const struct {
+    std::uint8_t byte;
+    std::int32_t value;
+  } rows[] = {
+      {0x00, -32124}, {0x0F, -16764}, {0x10, -15996}, {0x20, -7932}, {0x30, -3900}, {0x40, -1884},
+      {0x50, -876},   {0x60, -372},   {0x70, -120},   {0x7E, -8},    {0x7F, 0},     {0x80, 32124},
+      {0x8F, 16764},  {0x90, 15996},  {0xA0, 7932},   {0xB0, 3900},  {0xC0, 1884},  {0xD0, 876},
+      {0xE0, 372},    {0xF0, 120},    {0xFE, 8},      {0xFF, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(MuLawValue(row.byte), row.value) << std::hex << int{row.byte};
+    const Level got = DecodeMuLaw(&row.byte);
+    EXPECT_EQ(got.level, row.value / 256.0) << std::hex << int{row.byte};
+  }
+}
+
+TEST(G711Decoding, ALawSegmentsAndSigns) {
+  const struct {
+    std::uint8_t byte;
+    std::int32_t value;
+  } rows[] = {
+      {0x00, -5504},  {0x01, -5248}, {0x02, -6016}, {0x10, -2752}, {0x20, -22016}, {0x55, -8},
+      {0x2A, -32256}, {0xD5, 8},     {0xDA, 248},   {0xC5, 264},   {0xF5, 528},    {0xE5, 1056},
+      {0x95, 2112},   {0x85, 4224},  {0xB5, 8448},  {0xA5, 16896}, {0xAA, 32256},  {0x80, 5504},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(ALawValue(row.byte), row.value) << std::hex << int{row.byte};
+  }
+}
+
+TEST(G711Decoding, ContributionBySixteenBitTopByte) {
+  // A-law 0xD5 is +8 (top byte 0: subtracted); 0x55 is -8 (top byte 0xFF:
+  // added); 0xC5 is +264 (top byte 1: added).
+  const std::uint8_t plus8 = 0xD5, minus8 = 0x55, plus264 = 0xC5;
+  EXPECT_EQ(DecodeALaw(&plus8).contribution, -8 / 256.0);
+  EXPECT_EQ(DecodeALaw(&minus8).contribution, 8 / 256.0);
+  EXPECT_EQ(DecodeALaw(&plus264).contribution, 264 / 256.0);
+}
+
 TEST(Float32Decoding, KnownPatterns) {
   struct Row {
     std::uint8_t b[4];

@@ -65,7 +65,7 @@ struct ScanRun {
 ScanRun Scan(const Bytes& frames, ScanRequest request, std::size_t keepBytes = SIZE_MAX) {
   const Bytes file = testing::CanonicalWav(
       {request.channels, request.sampleRate, request.bytesPerSample * 8, 1}, frames);
-  const Source source =
+  Source source =
       MemorySource(std::span<const std::uint8_t>(file.data(), std::min(keepBytes, file.size())));
   static Output out;
   out.used = 0;
