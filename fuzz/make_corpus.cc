@@ -40,6 +40,26 @@ std::vector<Bytes> Headers() {
   Bytes cut = ampdots::testing::CanonicalWav(formats[3], frames);
   cut.resize(50);
   files.push_back(cut);
+  // Formats read by code, and headers as real writers lay them out.
+  const Format coded[] = {{2, 8000, 8, 7}, {1, 8000, 8, 6}, {2, 48000, 32, 1}, {1, 8000, 12, 1}};
+  for (const Format& f : coded) files.push_back(ampdots::testing::CanonicalWav(f, frames));
+  files.push_back(WavBuilder().Fmt({2, 48000, 32, 1}, true).Data(frames).Finish());
+  files.push_back(WavBuilder()
+                      .Chunk("bext", Bytes(31, 'b'))
+                      .Fmt(formats[1])
+                      .Chunk("LIST", {'I', 'N', 'F', 'O', 'd', 'a', 't', 'a', 'f', 'm', 't', ' '})
+                      .Data(frames)
+                      .Finish());
+  files.push_back(
+      WavBuilder().Chunk("JUNK", Bytes(15100, 0)).Fmt(formats[0]).Data(frames).Finish());
+  Bytes rf64 =
+      WavBuilder().Chunk("ds64", Bytes(28, 0)).Fmt(formats[0]).Data(frames, 0xFFFFFFFF).Finish();
+  rf64[0] = 'R';
+  rf64[1] = 'F';
+  rf64[2] = '6';
+  rf64[3] = '4';
+  files.push_back(rf64);
+  files.push_back(WavBuilder().Data(frames).Fmt(formats[0]).Finish());  // data before fmt
   return files;
 }
 
@@ -70,7 +90,9 @@ int main(int argc, char** argv) {
   for (const Bytes& header : Headers()) {
     ok &= Write(dir + "/probe/seed-" + std::to_string(n), header);
     for (std::size_t a = 0; a < argLists.size(); a += 1 + static_cast<std::size_t>(n) % 3) {
-      Bytes input{static_cast<std::uint8_t>(argLists[a].size())};
+      // Every other one as a stream, in pieces of 1 + 256 k bytes.
+      const auto stream = static_cast<std::uint8_t>(a % 2 == 1 ? 0x80 | (n % 16) << 3 : 0);
+      Bytes input{static_cast<std::uint8_t>(argLists[a].size() | stream)};
       for (const std::string& arg : argLists[a]) {
         input.insert(input.end(), arg.begin(), arg.end());
         input.push_back(0);

@@ -1,7 +1,8 @@
 // A whole run (arguments, probe, interval checks, scan, summary) over
 // arbitrary bytes: the input is up to five NUL-terminated arguments, then
 // the file. The path argument names the file, except an empty one, which
-// names no file. Output goes to memory.
+// names no file. The first byte also says whether the file comes as a
+// stream, and in pieces of how many bytes. Output goes to memory.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,10 +13,15 @@
 namespace {
 
 std::span<const std::uint8_t> file;
+std::size_t streamPiece = 0;  // 0: a regular file
 
 bool OpenFuzzFile(const char* path, ampdots::Source& source) {
   if (path[0] == '\0') return false;
-  source = ampdots::MemorySource(file);
+  if (streamPiece == 0) {
+    source = ampdots::MemorySource(file);
+  } else {
+    ampdots::MemoryStream(file, streamPiece, source);
+  }
   return true;
 }
 
@@ -25,8 +31,11 @@ ampdots::Output out;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  // First byte: how many arguments (0 to 6); then each up to its NUL.
-  const int count = data[0] % 7;
+  // First byte: how many arguments (0 to 6), and with its top bit set, a
+  // stream in pieces of 1 to 3841 bytes; then each argument up to its NUL.
+  const int count = (data[0] & 0x07) % 7;
+  streamPiece =
+      (data[0] & 0x80) != 0 ? 1 + static_cast<std::size_t>((data[0] >> 3) & 0x0F) * 256 : 0;
   std::size_t at = 1;
   char args[6][32] = {};
   const char* argv[7] = {"ampdots"};

@@ -16,8 +16,7 @@ using testing::CanonicalWav;
 using testing::ExpectRun;
 using testing::Repeat;
 using testing::RunTool;
-using testing::TempPath;
-using testing::WriteWav;
+using testing::ScratchDir;
 
 TEST(Cli, UsageTextWithFewerThanThreeArguments) {
   EXPECT_EQ(RunTool({}).status, 1);
@@ -87,10 +86,11 @@ TEST(Cli, EverySampleFormatShowsItsLevel) {
       {"pcm12_mono", {1, 8000, 12, 1}, {0x00, 0x14}, 20, "Peak over interval -16.1 dB"},
       {"pcm20_mono", {1, 8000, 20, 1}, {0x00, 0x00, 0x40}, 64, "Peak over interval -6.0 dB", true},
   };
+  const ScratchDir dir;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const Bytes frames = Repeat(row.frame, 400);
-    const std::string path = WriteWav(
+    const std::string path = dir.Write(
         row.name, testing::WavBuilder().Fmt(row.format, row.extensible).Data(frames).Finish());
     ExpectRun(RunTool({path, "0", "1"}),
               "0.03\t" + std::string(row.dots, '.') + "\nShowing values above -48 dB\n" +
@@ -99,25 +99,26 @@ TEST(Cli, EverySampleFormatShowsItsLevel) {
   }
 }
 
-TEST(Cli, OnlyRegularFilesAreRead) {
+TEST(Cli, FilesLinksAndRedirectedStandardInput) {
+  const ScratchDir dir;
   const std::string wav =
-      WriteWav("regular.wav", CanonicalWav({1, 8000, 16, 1}, Repeat({0, 3}, 400)));
+      dir.Write("regular.wav", CanonicalWav({1, 8000, 16, 1}, Repeat({0, 3}, 400)));
   const std::string result =
       "0.03\t...\nShowing values above -48 dB\nPeak over interval -32.6 dB\n";
-  const std::string link = TempPath("link.wav");
-  fs::remove(link);
+  const std::string link = dir.Path("link.wav");
   fs::create_symlink(wav, link);
   ExpectRun(RunTool({link, "0", "1"}), result, 0);
   ExpectRun(RunTool({"/dev/stdin", "0", "1"}, wav), result, 0);
+  ExpectRun(RunTool({"-", "0", "1"}, wav), result, 0);
 
-  const std::string dir = ::testing::TempDir();
-  for (const std::string& path : {dir, std::string("/dev/zero"), TempPath("absent.wav")}) {
+  for (const std::string& path : {dir.Path(""), std::string("/dev/zero"), dir.Path("absent.wav")}) {
     ExpectRun(RunTool({path, "0", "1"}), "The file called " + path + " cannot be found!\n", 2);
   }
 }
 
 TEST(Cli, PathLongerThan255CharactersIsOpenedAsGiven) {
-  std::string dir = TempPath("long");
+  const ScratchDir scratch;
+  std::string dir = scratch.Path("long");
   while (dir.size() < 300) dir += "/" + std::string(40, 'd');
   fs::create_directories(dir);
   const std::string path = dir + "/x.wav";

@@ -22,9 +22,8 @@ using testing::ExpectRun;
 using testing::Format;
 using testing::Repeat;
 using testing::RunTool;
-using testing::TempPath;
+using testing::ScratchDir;
 using testing::WavBuilder;
-using testing::WriteWav;
 
 const Bytes kLevel10 = Repeat({0x00, 0x0A}, 800);  // 0.1 s of 8000 Hz mono
 const std::string kSummary = "Showing values above -48 dB\nPeak over interval -22.1 dB\n";
@@ -81,9 +80,10 @@ TEST(Hostile, HeadersAndArguments) {
        "0.03\t\n0.08\t\nShowing values above nan dB\nPeak over interval -22.1 dB\n",
        0},
   };
+  const ScratchDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> args{WriteWav(std::string(c.name) + ".wav", c.file)};
+    std::vector<std::string> args{dir.Write(std::string(c.name) + ".wav", c.file)};
     args.insert(args.end(), c.args.begin(), c.args.end());
     ExpectRun(RunTool(args), c.out, c.status);
   }
@@ -96,7 +96,8 @@ TEST(Hostile, FloatInfinitiesAndNotANumbersKeepBarsBounded) {
       testing::PutLe32(frames, bits);
     }
   }
-  const std::string path = WriteWav("extremes.wav", CanonicalWav({1, 8000, 32, 3}, frames));
+  const ScratchDir dir;
+  const std::string path = dir.Write("extremes.wav", CanonicalWav({1, 8000, 32, 3}, frames));
   // Every level is far above full scale: every bar is the longest.
   const std::string bar = std::string(32768, '.') + "\n";
   std::string lines;
@@ -108,16 +109,17 @@ TEST(Hostile, FloatInfinitiesAndNotANumbersKeepBarsBounded) {
 }
 
 TEST(Hostile, PathsThatAreNotRegularFiles) {
-  const std::string dangling = TempPath("dangling.wav");
-  fs::remove(dangling);
-  fs::create_symlink(TempPath("nowhere.wav"), dangling);
+  const ScratchDir dir;
+  const std::string dangling = dir.Path("dangling.wav");
+  fs::create_symlink(dir.Path("nowhere.wav"), dangling);
   for (const std::string& path : {std::string("/dev/null"), dangling}) {
     ExpectRun(RunTool({path, "0", "1"}), "The file called " + path + " cannot be found!\n", 2);
   }
 }
 
 TEST(Hostile, UnwritableOutputIsAFailure) {
-  const std::string path = WriteWav("full.wav", CanonicalWav({1, 8000, 16, 1}, kLevel10));
+  const ScratchDir dir;
+  const std::string path = dir.Write("full.wav", CanonicalWav({1, 8000, 16, 1}, kLevel10));
   const testing::Ran full = RunTool({path, "0", "1"}, "/dev/null", "/dev/full");
   EXPECT_EQ(full.status, 2);
   EXPECT_EQ(full.err, "ampdots: cannot write to standard output: No space left on device\n");
@@ -136,9 +138,9 @@ TEST(Hostile, UnwritableOutputIsAFailure) {
 // near their end: offsets past 2 GiB and frame indices past 2^31.
 class SparseFile : public ::testing::Test {
  protected:
-  static std::string Make(const char* name, const Format& format, std::uint32_t dataSize,
-                          const std::vector<std::pair<std::uint64_t, Bytes>>& writes) {
-    const std::string path = TempPath(name);
+  std::string Make(const char* name, const Format& format, std::uint32_t dataSize,
+                   const std::vector<std::pair<std::uint64_t, Bytes>>& writes) const {
+    const std::string path = dir_.Path(name);
     const Bytes head = WavBuilder().Fmt(format).Data({}, dataSize).Finish();
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     bool ok = fd >= 0 && ftruncate(fd, 44 + off_t{dataSize}) == 0 &&
@@ -151,6 +153,7 @@ class SparseFile : public ::testing::Test {
     EXPECT_TRUE(ok);
     return path;
   }
+  const ScratchDir dir_;
 };
 
 TEST_F(SparseFile, SixteenBitFramesPast2GiB) {

@@ -176,6 +176,31 @@ TEST_F(MemoryRun, MetadataIsNeverReadAsSamples) {
                 "Showing values above -48 dB\nPeak over interval -22.1 dB\n");
 }
 
+TEST_F(MemoryRun, StreamsInAnyPiecesPrintWhatFilesPrint) {
+  // Data inside the head, and data past it behind 20000 bytes of JUNK.
+  MemoryFiles()["near.wav"] =
+      CanonicalWav({2, 8000, 24, 1}, Repeat({0, 0, 0x40, 0, 0, 0xE0}, 9000));
+  MemoryFiles()["far.wav"] = testing::WavBuilder()
+                                 .Chunk("JUNK", Bytes(20000, 0))
+                                 .Fmt({1, 8000, 16, 1})
+                                 .Data(Repeat({0x00, 0x0A}, 9000), 0xFFFFFFFF)
+                                 .Finish();
+  for (const char* name : {"near.wav", "far.wav"}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{name, "0", "9"}, {name, "0.3", "0.5", "7"}}) {
+      testing::StreamPiece() = 0;
+      const testing::RunResult file = RunInMemory(args);
+      for (const std::size_t piece : {1, 7, 4095, 1 << 20}) {
+        testing::StreamPiece() = piece;
+        const testing::RunResult stream = RunInMemory(args);
+        EXPECT_EQ(stream.out, file.out) << name << " in pieces of " << piece;
+        EXPECT_EQ(stream.status, file.status) << name << " in pieces of " << piece;
+      }
+    }
+  }
+  testing::StreamPiece() = 0;
+}
+
 // Opens the memory file the first time only, as if it vanished after the probe.
 bool OpenOnce(const char* path, Source& source) {
   static int calls = 0;

@@ -24,6 +24,22 @@ inline bool OpenMemoryFile(const char* path, Source& source) {
   return true;
 }
 
+/// The most bytes one read of a memory stream gives; 0 opens memory files
+/// as regular files.
+inline std::size_t& StreamPiece() {
+  static std::size_t piece = 0;
+  return piece;
+}
+
+/// Opens a memory file as a file, or as a stream when StreamPiece is set.
+inline bool OpenMemoryFileOrStream(const char* path, Source& source) {
+  if (StreamPiece() == 0) return OpenMemoryFile(path, source);
+  const auto it = MemoryFiles().find(path);
+  if (it == MemoryFiles().end()) return false;
+  MemoryStream(it->second, StreamPiece(), source);
+  return true;
+}
+
 struct RunResult {
   std::string out;
   int status;
@@ -37,7 +53,7 @@ inline RunResult RunInMemory(const std::vector<std::string>& args) {
   out.dropped = 0;
   std::vector<const char*> argv{"ampdots"};
   for (const std::string& a : args) argv.push_back(a.c_str());
-  const int status = Run(static_cast<int>(argv.size()), argv.data(), out, OpenMemoryFile);
+  const int status = Run(static_cast<int>(argv.size()), argv.data(), out, OpenMemoryFileOrStream);
   return {std::string(Text(out)), status};
 }
 

@@ -1,5 +1,5 @@
 // Runs the built ampdots binary and captures its standard output, standard
-// error and exit status.
+// error and exit status; feeds it files, pipes and FIFOs.
 #ifndef AMPDOTS_TESTS_SUPPORT_RUN_TOOL_H_
 #define AMPDOTS_TESTS_SUPPORT_RUN_TOOL_H_
 
@@ -9,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/wav_builder.h"
@@ -17,6 +20,35 @@
 namespace ampdots::testing {
 
 inline constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
+
+/// A directory of the test's own, removed with all it holds when the test
+/// ends, whatever its outcome: tests running side by side never collide.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = ::testing::TempDir() + "ampdots_XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+  /// Writes `bytes` to a file of that name and returns its path.
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    const std::string path = Path(name);
+    EXPECT_TRUE(WriteFile(path, bytes)) << path;
+    return path;
+  }
+
+ private:
+  std::string path_;
+};
 
 struct Ran {
   std::string out;
@@ -33,21 +65,23 @@ inline std::string Drain(int fd) {
   return text;
 }
 
-// Runs the tool with `args`, standard input from `input` (or /dev/null) and
+inline int ExitStatus(int wstatus) {
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+// Runs the tool with `args`, standard input from `in` (closed here), and
 // standard output captured, or sent to `output` when one is named.
-inline Ran RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null",
-                   const std::string& output = "") {
-  const std::string errPath = ::testing::TempDir() + "ampdots_stderr.txt";
+inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::string& output) {
   int outPipe[2];
-  if (pipe(outPipe) != 0) return {"", "pipe failed", -1};
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {"", "pipe failed", -1};
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open(input.c_str(), O_RDONLY);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(in, 0);
     dup2(output.empty() ? outPipe[1] : open(output.c_str(), O_WRONLY), 1);
-    dup2(err, 2);
+    dup2(errPipe[1], 2);
     close(outPipe[0]);
+    close(errPipe[0]);
     signal(SIGPIPE, SIG_DFL);  // as a shell starts it, whatever the test runner does
     std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -55,23 +89,57 @@ inline Ran RunTool(const std::vector<std::string>& args, const std::string& inpu
     execv(AMPDOTS_BINARY, argv.data());
     _exit(127);
   }
+  close(in);
   close(outPipe[1]);
-  Ran ran{Drain(outPipe[0]), "", -1};
+  close(errPipe[1]);
+  Ran ran{Drain(outPipe[0]), Drain(errPipe[0]), -1};
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
-  ran.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  ran.err = Drain(open(errPath.c_str(), O_RDONLY));
+  ran.status = ExitStatus(wstatus);
   return ran;
 }
 
-inline std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "ampdots_" + name;
+/// Runs the tool with standard input from the file at `input`.
+inline Ran RunTool(const std::vector<std::string>& args, const std::string& input = "/dev/null",
+                   const std::string& output = "") {
+  return RunToolOn(args, open(input.c_str(), O_RDONLY), output);
 }
 
-inline std::string WriteWav(const std::string& name, const Bytes& bytes) {
-  const std::string path = TempPath(name);
-  EXPECT_TRUE(WriteFile(path, bytes));
-  return path;
+/// A process that writes `bytes` to `fd` and ends with status 0 once all
+/// are written, or 3 when the reader closed its end first. `readEnd`, the
+/// pipe's other end, is closed in it, so that only the reader holds it.
+inline pid_t StartWriter(const Bytes& bytes, int fd, int readEnd) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  close(readEnd);
+  signal(SIGPIPE, SIG_IGN);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(errno == EPIPE ? 3 : 4);
+    done += static_cast<std::size_t>(n);
+  }
+  _exit(0);
+}
+
+/// What a piped run printed, and how its writer ended.
+struct PipedRun {
+  Ran ran;
+  int writerStatus;
+};
+
+/// Runs the tool with `bytes` coming through a pipe from another process.
+inline PipedRun RunToolPiped(const std::vector<std::string>& args, const Bytes& bytes) {
+  int fds[2];
+  if (pipe(fds) != 0) return {{"", "pipe failed", -1}, -1};
+  const pid_t writer = StartWriter(bytes, fds[1], fds[0]);
+  close(fds[1]);
+  PipedRun run{RunToolOn(args, fds[0], ""), -1};
+  int wstatus = 0;
+  waitpid(writer, &wstatus, 0);
+  run.writerStatus = ExitStatus(wstatus);
+  return run;
 }
 
 inline void ExpectRun(const Ran& ran, const std::string& out, int status) {

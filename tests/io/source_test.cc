@@ -1,0 +1,56 @@
+#include "io/source.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+namespace ampdots {
+namespace {
+
+std::vector<std::uint8_t> Counting(std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  std::iota(bytes.begin(), bytes.end(), std::uint8_t{0});
+  return bytes;
+}
+
+TEST(StreamSource, ReadsForwardKeepingItsHeadAndTail) {
+  const std::vector<std::uint8_t> bytes = Counting(100000);
+  for (const std::size_t piece : {1, 7, 4095}) {
+    SCOPED_TRACE(piece);
+    Source s;
+    MemoryStream(bytes, piece, s);
+    std::uint8_t got[300];
+    ASSERT_EQ(ReadAt(s, 0, got, 10), 10u);
+    EXPECT_EQ(got[9], 9);
+    EXPECT_EQ(SourceLength(s), kUnknownLength);
+    // Skipping forward drops the bytes between; the head stays readable.
+    ASSERT_EQ(ReadAt(s, 50000, got, 100), 100u);
+    EXPECT_EQ(got[0], 50000 % 256);
+    ASSERT_EQ(ReadAt(s, 5, got, 3), 3u);
+    EXPECT_EQ(got[0], 5);
+    // The last bytes taken can be read again; those before them are gone.
+    ASSERT_EQ(ReadAt(s, 50100 - kStreamTailBytes, got, kStreamTailBytes + 10), 74u);
+    EXPECT_EQ(got[0], (50100 - kStreamTailBytes) % 256);
+    EXPECT_EQ(got[73], (50110 - 1) % 256);
+    EXPECT_EQ(ReadAt(s, 30000, got, 4), 0u);
+    // Reads past the end stop there, and the length is then known.
+    EXPECT_EQ(ReadAt(s, 99900, got, 300), 100u);
+    EXPECT_EQ(SourceLength(s), 100000u);
+    EXPECT_EQ(ReadAt(s, 100000, got, 1), 0u);
+  }
+}
+
+TEST(StreamSource, ShortStreamHasAKnownLength) {
+  const std::vector<std::uint8_t> bytes = Counting(1000);
+  Source s;
+  MemoryStream(bytes, 7, s);
+  std::uint8_t head[2000];
+  EXPECT_EQ(ReadAt(s, 0, head, sizeof head), 1000u);
+  EXPECT_EQ(SourceLength(s), 1000u);
+  EXPECT_EQ(ReadAt(s, 990, head, 20), 10u);  // still in the head
+  EXPECT_EQ(head[9], 999 % 256);
+}
+
+}  // namespace
+}  // namespace ampdots
