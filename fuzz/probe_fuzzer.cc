@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ampdots::MemoryStream(bytes, 1 + (size > 0 ? data[size - 1] % 61 : 0), stream);
   const ampdots::ProbeResult s = ampdots::ProbeSource(stream);
   // A stream's walk that went past the head cannot fall back on the search.
-  if (stream.taken > ampdots::kHeadBytes && s.status != ampdots::ProbeStatus::kOk) {
-    if (s.status != ampdots::ProbeStatus::kNoDataTag || s.formatTagMissing) __builtin_trap();
+  if (stream.taken > ampdots::kHeadBytes && s.status == ampdots::ProbeStatus::kNoDataTag) {
+    if (s.formatTagMissing) __builtin_trap();  // no search ran, so nothing to report of it
     return 0;
   }
   if (s.status != r.status || s.formatTagMissing != r.formatTagMissing) __builtin_trap();
