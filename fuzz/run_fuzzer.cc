@@ -26,6 +26,7 @@ bool OpenFuzzFile(const char* path, ampdots::Source& source) {
 }
 
 ampdots::Output out;
+ampdots::Output err;
 
 }  // namespace
 
@@ -47,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     argv[i + 1] = args[i];
   }
   file = std::span<const std::uint8_t>(data + at, size - at);
-  out.fd = -1;
-  out.used = 0;
-  out.dropped = 0;
-  const int status = ampdots::Run(count + 1, argv, out, OpenFuzzFile);
+  out.fd = err.fd = -1;
+  out.used = err.used = 0;
+  out.dropped = err.dropped = 0;
+  const int status = ampdots::Run(count + 1, argv, out, err, OpenFuzzFile);
   if (status < 0 || status > 2) __builtin_trap();
   // Every run starts with the banner and ends its text with a newline.
   const std::string_view text = ampdots::Text(out);

@@ -10,6 +10,7 @@
 namespace {
 
 ampdots::Output stdoutBuffer;  // 128 KiB: static, not on the stack
+ampdots::Output stderrBuffer;
 
 // Standard output is unusable here, so this one message goes to standard
 // error. A closed pipe is not worth one: the reader has seen what it wanted.
@@ -26,8 +27,11 @@ void ReportWriteFailure(int error) {
 
 int main(int argc, char** argv) {
   stdoutBuffer.fd = STDOUT_FILENO;
-  const int status = ampdots::Run(argc, argv, stdoutBuffer, ampdots::OpenSource);
-  if (!ampdots::Flush(stdoutBuffer)) {
+  stderrBuffer.fd = STDERR_FILENO;
+  const int status = ampdots::Run(argc, argv, stdoutBuffer, stderrBuffer, ampdots::OpenSource);
+  const bool shown = ampdots::Flush(stdoutBuffer);
+  ampdots::Flush(stderrBuffer);
+  if (!shown) {
     // A picture that could not be shown is not a success.
     ReportWriteFailure(stdoutBuffer.error);
     return 2;

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include "scan/scan.h"
@@ -90,7 +91,7 @@ namespace {
 // The interval checks and the scan, for a file the probe has accepted.
 // Returns 0 with `peaks` set, or the exit status to end with.
 int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
-                 Output& out, Peaks& peaks) {
+                 Output& out, Output& err, Peaks& peaks) {
   const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
   const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
   if (startFrame >= stopFrame) {
@@ -122,12 +123,21 @@ int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, S
   scan.magnification = args.magnification;
   scan.secondsPerLine = static_cast<double>(scan.resolution) / wav.sampleRate;
   peaks = endFrame > startFrame ? ScanInterval(source, scan, out) : Peaks{};
+  // The end of the data is no error, but a failed read is: a picture cut
+  // short by a failing disk must not pass for the whole one.
+  if (source.error != 0) {
+    Put(err, "ampdots: cannot read ");
+    Put(err, args.path);
+    Put(err, ": ");
+    PutLine(err, std::strerror(source.error));
+    return 2;
+  }
   return 0;
 }
 
 }  // namespace
 
-int Run(int argc, const char* const* argv, Output& out, OpenFn open) {
+int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open) {
   PutLine(out, kBanner);
   const int count = argc - 1;
   if (count < 3) {
@@ -142,7 +152,7 @@ int Run(int argc, const char* const* argv, Output& out, OpenFn open) {
     return status;
   }
   Peaks peaks;
-  const int status = CheckAndScan(args, wav, open, source, out, peaks);
+  const int status = CheckAndScan(args, wav, open, source, out, err, peaks);
   CloseSource(source);
   if (status != 0) return status;
 

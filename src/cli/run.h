@@ -53,9 +53,11 @@ float ThresholdDb(float magnification);
 /// A peak level in dB against full scale 128; a peak of 0 is minus infinity.
 float PeakDb(double peak);
 
-/// The whole run for `argc`/`argv` as main gets them. Prints to `out` and
-/// returns the exit status: 0 done, 1 usage or argument error, 2 file error.
-int Run(int argc, const char* const* argv, Output& out, OpenFn open);
+/// The whole run for `argc`/`argv` as main gets them. Prints to `out`, and
+/// to `err` the one message that does not belong in the picture: that the
+/// file could not be read to its end. Returns the exit status: 0 done, 1
+/// usage or argument error, 2 file error.
+int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open);
 
 }  // namespace ampdots
 

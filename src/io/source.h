@@ -26,6 +26,9 @@ struct Source {
   const std::uint8_t* data = nullptr;  ///< memory bytes when fd is -1
   std::uint64_t length = 0;            ///< memory length when fd is -1
   int error = 0;                       ///< errno of a failed read, else 0
+  /// Memory only: reads fail with EIO from this offset on, as a failing
+  /// disk would, so that tests can meet a read error.
+  std::uint64_t failAt = kUnknownLength;
 
   // A stream: bytes come in order, once.
   bool stream = false;

@@ -210,9 +210,33 @@ bool OpenOnce(const char* path, Source& source) {
 TEST_F(MemoryRun, FileGoneBeforeTheScanIsAFileError) {
   MemoryFiles()["gone.wav"] = CanonicalWav({1, 8000, 16, 1}, Bytes(800, 0));
   static Output out;
+  static Output err;
   const char* argv[] = {"ampdots", "gone.wav", "0", "1"};
-  EXPECT_EQ(ampdots::Run(4, argv, out, OpenOnce), 2);
+  EXPECT_EQ(ampdots::Run(4, argv, out, err, OpenOnce), 2);
   EXPECT_EQ(Text(out), std::string(kBannerLine) + "The file called gone.wav cannot be found!\n");
+}
+
+// Opens the memory file with a read error from frame 1000 on.
+bool OpenFailing(const char* path, Source& source) {
+  if (!testing::OpenMemoryFile(path, source)) return false;
+  source.failAt = 44 + 2 * 1000;
+  return true;
+}
+
+TEST_F(MemoryRun, ReadErrorEndsTheRunAsAFileError) {
+  // 2000 frames of level 10 in lines of 400: the error comes in the third
+  // line, after two lines were printed; they stand, and no summary follows.
+  MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 2000));
+  static Output out;
+  static Output err;
+  const char* argv[] = {"ampdots", "failing.wav", "0", "1"};
+  EXPECT_EQ(ampdots::Run(4, argv, out, err, OpenFailing), 2);
+  EXPECT_EQ(Text(out), std::string(kBannerLine) + "0.03\t..........\n0.08\t..........\n");
+  EXPECT_EQ(Text(err), "ampdots: cannot read failing.wav: Input/output error\n");
+  // The same file read whole: five lines and the summary.
+  const testing::RunResult whole = RunInMemory({"failing.wav", "0", "1"});
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_EQ(whole.err, "");
 }
 
 }  // namespace

@@ -43,18 +43,21 @@ inline bool OpenMemoryFileOrStream(const char* path, Source& source) {
 struct RunResult {
   std::string out;
   int status;
+  std::string err;
 };
 
 /// Runs `ampdots ARGS...` with the memory files.
 inline RunResult RunInMemory(const std::vector<std::string>& args) {
   static Output out;
-  out.fd = -1;
-  out.used = 0;
-  out.dropped = 0;
+  static Output err;
+  out.fd = err.fd = -1;
+  out.used = err.used = 0;
+  out.dropped = err.dropped = 0;
   std::vector<const char*> argv{"ampdots"};
   for (const std::string& a : args) argv.push_back(a.c_str());
-  const int status = Run(static_cast<int>(argv.size()), argv.data(), out, OpenMemoryFileOrStream);
-  return {std::string(Text(out)), status};
+  const int status =
+      Run(static_cast<int>(argv.size()), argv.data(), out, err, OpenMemoryFileOrStream);
+  return {std::string(Text(out)), status, std::string(Text(err))};
 }
 
 }  // namespace ampdots::testing
