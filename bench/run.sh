@@ -7,15 +7,16 @@
 #
 # DIR holds the generated WAVs (default /tmp/ampdots-bench), MIB their size
 # (default 1024), ROUNDS the runs per command (default 5). AMPDOTS_BENCH_CASES
-# names the sample formats to time (default: all). Needs the release build
-# with its benchmark tools: cmake --workflow --preset release.
+# names the sample formats to time (default: all). Builds the tool and the
+# WAV generator in the release tree first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/release
 dir=${1:-/tmp/ampdots-bench}
 mib=${2:-1024}
 rounds=${3:-5}
-[ -x "$bin/ampdots" ] && [ -x "$bin/make_wav" ] || { echo "build first: cmake --workflow --preset release"; exit 1; }
+[ -f "$bin/build.ninja" ] || cmake --preset release > /dev/null
+cmake --build "$bin" --target ampdots make_wav > /dev/null
 mkdir -p "$dir"
 
 make_if_missing() {  # NAME FORMAT MIB CHANNELS RATE
@@ -77,6 +78,26 @@ for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw}; do
     esac
     printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$cmd" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"
   done
+  unset times
+done
+
+# Streams: the file through a pipe, against cat through the same pipe.
+stream_cat() { cat "$1" | cat > /dev/null; }
+stream_ampdots() { cat "$1" | "$bin/ampdots" - 0 100000 > /dev/null; }
+for name in ${AMPDOTS_BENCH_STREAMS:-pcm16 float}; do
+  file="$dir/$name.wav"
+  size=$(stat -L -c %s "$file")
+  cat "$file" > /dev/null
+  declare -A times=()
+  for ((r = 0; r < rounds; r++)); do
+    times[cat]+="$(time_one stream_cat "$file") "
+    times[ampdots]+="$(time_one stream_ampdots "$file") "
+  done
+  cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+  amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
+  printf '%-10s %-8s %10.3f %10.0f\n' "$name|" "cat|cat" "$cat_s" "$(calc "$size / 1048576 / $cat_s")"
+  printf '%-10s %-8s %10.3f %10.0f %s\n' "$name|" "cat|amp" "$amp_s" "$(calc "$size / 1048576 / $amp_s")" \
+    "$(printf 'ampdots/cat %.2f' "$(calc "$amp_s / $cat_s")")"
   unset times
 done
 

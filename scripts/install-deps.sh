@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what ampdots needs to build and test on Debian or Ubuntu, if it is
-# not there yet: a C++20 compiler, CMake 3.25+, Ninja and GoogleTest.
+# not there yet: a C++20 compiler, CMake 3.25+, Ninja and GoogleTest (the
+# tool alone needs only the first three).
 #   install-deps.sh [--ci]
 set -euo pipefail
 
@@ -24,7 +25,21 @@ if [ "${1:-}" = "--ci" ]; then
   command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
 fi
 
+# The presets need CMake 3.25 or later (Debian 12, Ubuntu 23.04 and later
+# ship it). An older one cannot be mended by apt on such a release.
+check_cmake() {
+  local version
+  version=$(cmake --version | head -n 1 | awk '{ print $3 }')
+  if [ "$(printf '%s\n3.25\n' "$version" | sort -V | head -n 1)" != "3.25" ]; then
+    echo "CMake $version is older than 3.25, which the build presets need."
+    echo "Install a newer one (for instance 'pip install cmake', or Kitware's apt repository),"
+    echo "make sure it comes first on PATH, and run this script again."
+    exit 1
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  check_cmake
   exit 0
 fi
 echo "installing: ${missing[*]}"
@@ -32,3 +47,4 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -q
 DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}"
+check_cmake

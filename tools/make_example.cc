@@ -1,11 +1,15 @@
-// Writes examples/example.wav: two seconds of 16-bit mono at 22050 Hz, a
-// 220 Hz tone with a few harmonics struck three times and then swelled, so
-// that the picture has attacks, decays and a crescendo.
+// Writes the bundled examples. examples/example.wav: two seconds of 16-bit
+// mono at 22050 Hz, a 220 Hz tone with a few harmonics struck three times
+// and then swelled, so that the picture has attacks, decays and a
+// crescendo. With --quiet, examples/quiet.wav: one second of 16-bit mono at
+// 8000 Hz, the same tone swelling from -60 dBFS to -24 dBFS, a recording
+// too quiet to see at magnification 1.
 //
-//   make_example OUTPUT.wav
+//   make_example [--quiet] OUTPUT.wav
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+#include <string>
 
 #include "support/wav_builder.h"
 
@@ -39,13 +43,7 @@ double Tone(double t) {
   return (std::sin(w) + 0.3 * std::sin(2 * w) + 0.15 * std::sin(3 * w)) / 1.3;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: make_example OUTPUT.wav\n", stderr);
-    return 1;
-  }
+ampdots::testing::Bytes Loud() {
   ampdots::testing::Bytes frames;
   const auto count = static_cast<std::uint32_t>(kRate * kSeconds);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -53,7 +51,28 @@ int main(int argc, char** argv) {
     const long v = std::lround(32767.0 * Envelope(t) * Tone(t));
     ampdots::testing::PutLe16(frames, static_cast<std::uint32_t>(v));
   }
-  const ampdots::testing::Format format{1, kRate, 16, 1};
-  return ampdots::testing::WriteFile(argv[1], ampdots::testing::CanonicalWav(format, frames)) ? 0
-                                                                                              : 1;
+  return ampdots::testing::CanonicalWav({1, kRate, 16, 1}, frames);
+}
+
+ampdots::testing::Bytes Quiet() {
+  constexpr std::uint32_t kQuietRate = 8000;
+  ampdots::testing::Bytes frames;
+  for (std::uint32_t i = 0; i < kQuietRate; ++i) {
+    const double t = i / static_cast<double>(kQuietRate);
+    const double gain = std::pow(10.0, (-60.0 + 36.0 * t) / 20.0);  // -60 dB to -24 dB
+    const long v = std::lround(32767.0 * gain * Tone(t));
+    ampdots::testing::PutLe16(frames, static_cast<std::uint32_t>(v));
+  }
+  return ampdots::testing::CanonicalWav({1, kQuietRate, 16, 1}, frames);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quiet = argc == 3 && std::string(argv[1]) == "--quiet";
+  if (argc != 2 && !quiet) {
+    std::fputs("usage: make_example [--quiet] OUTPUT.wav\n", stderr);
+    return 1;
+  }
+  return ampdots::testing::WriteFile(argv[argc - 1], quiet ? Quiet() : Loud()) ? 0 : 1;
 }
