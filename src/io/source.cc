@@ -1,6 +1,9 @@
 #include "io/source.h"
 
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +106,32 @@ std::size_t ReadStream(Source& s, std::uint64_t offset, std::uint8_t* dst, std::
   return done;
 }
 
+// A read of a mapped page whose file was cut short raises SIGBUS in the
+// thread that read it. While that thread runs guarded work, the handler
+// jumps back out of it; at any other time the signal does what it would
+// have done.
+thread_local sigjmp_buf faultJump;
+thread_local volatile sig_atomic_t guarded = 0;
+
+void OnFault(int signal) {
+  if (guarded != 0) {
+    guarded = 0;
+    siglongjmp(faultJump, 1);
+  }
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+void InstallFaultHandler() {
+  static bool installed = false;
+  if (installed) return;
+  struct sigaction action {};
+  action.sa_handler = OnFault;
+  action.sa_flags = SA_NODEFER;  // the jump leaves the handler: do not leave SIGBUS blocked
+  sigemptyset(&action.sa_mask);
+  installed = sigaction(SIGBUS, &action, nullptr) == 0;
+}
+
 }  // namespace
 
 bool OpenSource(const char* path, Source& source) {
@@ -150,6 +179,10 @@ void MemoryStream(std::span<const std::uint8_t> bytes, std::size_t piece, Source
 }
 
 void CloseSource(Source& source) {
+  if (source.map != nullptr) munmap(const_cast<std::uint8_t*>(source.map), source.mapLength);
+  source.map = nullptr;
+  source.mapOffset = 0;
+  source.mapLength = 0;
   if (source.fd >= 0) close(source.fd);
   source.fd = -1;
   source.data = nullptr;
@@ -189,6 +222,42 @@ std::size_t ReadAt(Source& source, std::uint64_t offset, std::uint8_t* dst, std:
     }
   }
   return done;
+}
+
+void MapRange(Source& source, std::uint64_t from, std::uint64_t to) {
+  if (source.stream || source.fd < 0 || source.map != nullptr) return;
+  to = std::min(to, SourceLength(source));
+  const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+  from -= from % page;
+  if (from >= to) return;
+  void* at = mmap(nullptr, to - from, PROT_READ, MAP_SHARED | MAP_POPULATE, source.fd,
+                  static_cast<off_t>(from));
+  if (at == MAP_FAILED) return;
+  InstallFaultHandler();
+  source.map = static_cast<const std::uint8_t*>(at);
+  source.mapOffset = from;
+  source.mapLength = to - from;
+}
+
+std::span<const std::uint8_t> ViewAt(Source& source, std::uint64_t offset, std::size_t count,
+                                     std::uint8_t* scratch) {
+  const std::uint64_t mapEnd = source.mapOffset + source.mapLength;
+  if (source.map == nullptr || offset < source.mapOffset || offset >= mapEnd) {
+    return {scratch, ReadAt(source, offset, scratch, count)};
+  }
+  // Never past the file's end now: a file cut short ends the read there.
+  const std::uint64_t end = std::min(mapEnd, SourceLength(source));
+  const std::size_t n =
+      offset < end ? static_cast<std::size_t>(std::min<std::uint64_t>(count, end - offset)) : 0;
+  return {source.map + (offset - source.mapOffset), n};
+}
+
+bool RunGuarded(void (*work)(void*), void* arg) {
+  if (sigsetjmp(faultJump, 0) != 0) return false;
+  guarded = 1;
+  work(arg);
+  guarded = 0;
+  return true;
 }
 
 }  // namespace ampdots

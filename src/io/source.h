@@ -30,6 +30,12 @@ struct Source {
   /// disk would, so that tests can meet a read error.
   std::uint64_t failAt = kUnknownLength;
 
+  // The part of a regular file mapped by MapRange, so that the scan reads
+  // the file's pages where they are instead of copying them.
+  const std::uint8_t* map = nullptr;
+  std::uint64_t mapOffset = 0;  ///< file offset of map[0], a multiple of the page size
+  std::uint64_t mapLength = 0;
+
   // A stream: bytes come in order, once.
   bool stream = false;
   std::size_t piece = 0;    ///< memory streams: the most bytes one read gives
@@ -64,6 +70,23 @@ std::uint64_t SourceLength(const Source& source);
 /// behind it, only its first kStreamHeadBytes and last kStreamTailBytes can
 /// be read again.
 std::size_t ReadAt(Source& source, std::uint64_t offset, std::uint8_t* dst, std::size_t count);
+
+/// Maps bytes `from` to `to` of a regular file (its pages made ready at
+/// once), for ViewAt to hand out where they lie. Does nothing for other
+/// sources, or where the file cannot be mapped.
+void MapRange(Source& source, std::uint64_t from, std::uint64_t to);
+
+/// Up to `count` bytes at `offset`, as ReadAt reads them: where they lie in
+/// the mapped range, else read into `scratch` (which must hold `count`
+/// bytes). A file that shrank since it was mapped ends where it ends now.
+std::span<const std::uint8_t> ViewAt(Source& source, std::uint64_t offset, std::size_t count,
+                                     std::uint8_t* scratch);
+
+/// Runs `work(arg)`, which reads what ViewAt gave. Should the file be cut
+/// short by another process while `work` reads it, the read of a page that
+/// is gone ends `work` at once, and this returns false, instead of the
+/// signal ending the process.
+bool RunGuarded(void (*work)(void*), void* arg);
 
 /// How a run reaches the file named on its command line.
 using OpenFn = bool (*)(const char* path, Source& source);

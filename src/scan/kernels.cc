@@ -148,19 +148,28 @@ void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo
 }
 
 // One-byte samples stand for 16-bit values (|contribution| <= 2^15): rows
-// as for 16-bit samples. A plain loop: the table lookups do not vectorize.
+// as for 16-bit samples.
 void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm8(bytes, samples, stereo, totals);
+#endif
   AccumulatePcm<Pcm8Layout, 32767>(bytes, samples, stereo, totals);
 }
 
 void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm16Values<MuLawRows>(bytes, samples, stereo, totals);
+#endif
   AccumulatePcm<MuLawLayout, 32767>(bytes, samples, stereo, totals);
 }
 
 void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
+#if defined(__x86_64__)
+  if (HasAvx2()) return Avx2Pcm16Values<ALawRows>(bytes, samples, stereo, totals);
+#endif
   AccumulatePcm<ALawLayout, 32767>(bytes, samples, stereo, totals);
 }
 

@@ -1,12 +1,19 @@
 #include "scan/scan.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "scan/kernels.h"
 #include "scan/line_printer.h"
+#include "scan/worker.h"
 
 namespace ampdots {
 namespace {
+
+// Intervals of at least this many bytes are shared with the worker: the
+// thread costs about two milliseconds to start and bring up to speed, and
+// saves about 0.06 ms a MiB.
+constexpr std::uint64_t kWorkerBytes = std::uint64_t{64} << 20;
 
 // Lines of at most this many frames are summed sample by sample.
 constexpr std::uint32_t kFineResolution = 16;
@@ -35,10 +42,12 @@ double PcmUnit(Decoder decoder) {
   }
 }
 
-// The buffers of the one scan a process runs: fixed, and too large for the stack.
-std::uint8_t frameBuffer[kChunkFrames * kMaxBlockAlign];
-double magnitudeBuffer[kChunkFrames * 2];
-double lineLengths[kChunkFrames];
+// The buffers of the one scan a process runs: fixed, and too large for the
+// stack. Two of each: the worker takes one chunk while the scan's own
+// thread takes the one before it.
+std::uint8_t frameBuffers[2][kChunkFrames * kMaxBlockAlign];  // frames that cannot be read in place
+double magnitudeBuffers[2][kChunkFrames * 2];
+double lineLengths[2][kChunkFrames];
 
 // Frames to read next: as many as fit, ending on a line boundary when at
 // least one whole line fits, so that whole lines can be summed side by side.
@@ -50,6 +59,14 @@ std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_
   return want;
 }
 
+// What one thread has summed: the peaks of its frames, and the sum of the
+// line being built.
+struct Totals {
+  PcmTotals pcm;          // PCM: line sum and peaks in units of the lowest bit
+  double floatSum = 0.0;  // float: line sum
+  FloatPeaks floatPeaks;
+};
+
 // The line being built and the peaks of the interval so far.
 struct ScanState {
   const ScanRequest* request = nullptr;
@@ -57,15 +74,12 @@ struct ScanState {
   bool stereo = false;
   std::uint64_t frame = 0;  // index of the next frame to add
   std::uint32_t count = 0;  // frames in the current line
-  PcmTotals pcm;            // PCM: line sum and peaks in units of the lowest bit
-  double floatSum = 0.0;    // float: line sum
-  FloatPeaks floatPeaks;
+  Totals totals;
   LinePrinter printer;
 };
 
 // The bar length of a whole line of `lineSum`.
-double LineLength(const ScanState& state, double lineSum) {
-  const ScanRequest& r = *state.request;
+double LineLength(const ScanRequest& r, double lineSum) {
   if (r.channels == 2) lineSum *= 0.5;
   return static_cast<double>(r.magnification) * (lineSum / r.resolution);
 }
@@ -73,111 +87,84 @@ double LineLength(const ScanState& state, double lineSum) {
 void EndLine(ScanState& state, double lineSum, Output& out) {
   // Stamped at the line's first frame + ceil(resolution / 2).
   const auto t = static_cast<std::int64_t>(state.frame - state.count / 2);
-  PrintLine(state.printer, t, LineLength(state, lineSum), out);
+  PrintLine(state.printer, t, LineLength(*state.request, lineSum), out);
   state.count = 0;
 }
 
-// Adds `frames` frames (never past the end of the current line).
-void AddPcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
-  const std::size_t samples = frames * (state.stereo ? 2 : 1);
-  const bool stereo = state.stereo;
-  switch (state.decoder) {
+void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                PcmTotals& totals) {
+  switch (decoder) {
     case Decoder::kPcm8:
-      AccumulatePcm8(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulatePcm8(bytes, samples, stereo, totals);
     case Decoder::kMuLaw:
-      AccumulateMuLaw(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulateMuLaw(bytes, samples, stereo, totals);
     case Decoder::kALaw:
-      AccumulateALaw(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulateALaw(bytes, samples, stereo, totals);
     case Decoder::kPcm16:
-      AccumulatePcm16(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulatePcm16(bytes, samples, stereo, totals);
     case Decoder::kPcm24:
-      AccumulatePcm24(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulatePcm24(bytes, samples, stereo, totals);
     default:
-      AccumulatePcm32(bytes, samples, stereo, state.pcm);
-      break;
+      return AccumulatePcm32(bytes, samples, stereo, totals);
   }
-  state.frame += frames;
-  state.count += static_cast<std::uint32_t>(frames);
-  if (state.count == state.request->resolution) {
-    EndLine(state, static_cast<double>(state.pcm.sum) * PcmUnit(state.decoder), out);
-    state.pcm.sum = 0;
+}
+
+// A chunk of whole lines, the first starting at `bytes`: its bars are
+// worked out into `lengths` before any of them is printed, by whichever
+// thread takes it, with that thread's totals and magnitude buffer.
+struct LineBatch {
+  const ScanRequest* request;
+  Decoder decoder;
+  const std::uint8_t* bytes;
+  std::size_t lines;
+  double* lengths;
+  double* magnitudes;
+  Totals* totals;
+};
+
+void PcmLines(const LineBatch& b) {
+  const ScanRequest& r = *b.request;
+  const std::size_t perLine = std::size_t{r.resolution} * r.channels;
+  const std::size_t lineBytes = std::size_t{r.resolution} * r.blockAlign;
+  const double unit = PcmUnit(b.decoder);
+  PcmTotals& pcm = b.totals->pcm;
+  for (std::size_t j = 0; j < b.lines; ++j) {
+    Accumulate(b.decoder, b.bytes + j * lineBytes, perLine, r.channels == 2, pcm);
+    b.lengths[j] = LineLength(r, static_cast<double>(pcm.sum) * unit);
+    pcm.sum = 0;
   }
 }
 
 // Lines of a few frames each: the vector loops would cost more to start
 // than they save, so each sample is taken on its own, in integers.
 template <typename Layout>
-void AddFinePcm(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+void FinePcmLines(const LineBatch& b) {
   constexpr std::size_t kWidth = Layout::kWidth;
   constexpr std::int32_t kTopByteOne = Layout::kTopByteOne;
   constexpr double kUnit = 1.0 / kTopByteOne;  // a power of two: exact as a factor
-  const std::uint32_t resolution = state.request->resolution;
-  const std::size_t perFrame = state.stereo ? 2 : 1;
-  if (state.count == 0 && frames >= resolution) {
-    // Whole lines: every bar first, then all their lines in one go.
-    const std::size_t lines = frames / resolution;
-    if (resolution == 1 && perFrame == 1) {
-      // A line per mono sample: LineLength's arithmetic for such a line,
-      // written so that the loop vectorizes (the mean of one sample is itself).
-      const auto magnification = static_cast<double>(state.request->magnification);
-      std::uint32_t peak = state.pcm.maxLeft;
-      for (std::size_t j = 0; j < lines; ++j) {
-        const std::int32_t v = Layout::Value(bytes + j * kWidth);
-        lineLengths[j] =
-            magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
-        peak = std::max(peak, PcmMagnitude(v));
-      }
-      state.pcm.maxLeft = peak;
-      bytes += lines * kWidth;
-    } else {
-      for (std::size_t j = 0; j < lines; ++j) {
-        for (std::size_t i = 0; i < resolution * perFrame; ++i, bytes += kWidth) {
-          AddPcmSample<kTopByteOne>(Layout::Value(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
-        }
-        lineLengths[j] = LineLength(state, static_cast<double>(state.pcm.sum) * kUnit);
-        state.pcm.sum = 0;
-      }
+  const ScanRequest& r = *b.request;
+  PcmTotals& pcm = b.totals->pcm;
+  const std::uint8_t* bytes = b.bytes;
+  if (r.resolution == 1 && r.channels == 1) {
+    // A line per mono sample: LineLength's arithmetic for such a line,
+    // written so that the loop vectorizes (the mean of one sample is itself).
+    const auto magnification = static_cast<double>(r.magnification);
+    std::uint32_t peak = pcm.maxLeft;
+    for (std::size_t j = 0; j < b.lines; ++j) {
+      const std::int32_t v = Layout::Value(bytes + j * kWidth);
+      b.lengths[j] = magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
+      peak = std::max(peak, PcmMagnitude(v));
     }
-    // Each stamped at its first frame + ceil(resolution / 2).
-    const auto t = static_cast<std::int64_t>(state.frame + resolution - resolution / 2);
-    PrintLines(state.printer, t, resolution, lineLengths, lines, out);
-    state.frame += lines * resolution;
-    frames -= lines * resolution;
+    pcm.maxLeft = peak;
+    return;
   }
-  while (frames > 0) {
-    const std::size_t run = std::min<std::size_t>(frames, resolution - state.count);
-    for (std::size_t i = 0; i < run * perFrame; ++i, bytes += kWidth) {
-      AddPcmSample<kTopByteOne>(Layout::Value(bytes), perFrame == 2 && i % 2 == 1, state.pcm);
+  const std::size_t perLine = std::size_t{r.resolution} * r.channels;
+  for (std::size_t j = 0; j < b.lines; ++j) {
+    for (std::size_t i = 0; i < perLine; ++i, bytes += kWidth) {
+      AddPcmSample<kTopByteOne>(Layout::Value(bytes), r.channels == 2 && i % 2 == 1, pcm);
     }
-    frames -= run;
-    state.frame += run;
-    state.count += static_cast<std::uint32_t>(run);
-    if (state.count == resolution) {
-      EndLine(state, static_cast<double>(state.pcm.sum) * kUnit, out);
-      state.pcm.sum = 0;
-    }
-  }
-}
-
-void AddFinePcmChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
-  switch (state.decoder) {
-    case Decoder::kPcm8:
-      return AddFinePcm<Pcm8Layout>(state, bytes, frames, out);
-    case Decoder::kMuLaw:
-      return AddFinePcm<MuLawLayout>(state, bytes, frames, out);
-    case Decoder::kALaw:
-      return AddFinePcm<ALawLayout>(state, bytes, frames, out);
-    case Decoder::kPcm16:
-      return AddFinePcm<Pcm16Layout>(state, bytes, frames, out);
-    case Decoder::kPcm24:
-      return AddFinePcm<Pcm24Layout>(state, bytes, frames, out);
-    default:
-      return AddFinePcm<Pcm32Layout>(state, bytes, frames, out);
+    b.lengths[j] = LineLength(r, static_cast<double>(pcm.sum) * kUnit);
+    pcm.sum = 0;
   }
 }
 
@@ -185,7 +172,7 @@ void AddFinePcmChunk(ScanState& state, const std::uint8_t* bytes, std::size_t fr
 // line is still summed in its own order, which fixes its rounding, but the
 // additions of different lines overlap in the processor.
 template <std::size_t kLines>
-void SumLines(const double* magnitudes, std::size_t perLine, double (&sums)[8]) {
+void SumLines(const double* magnitudes, std::size_t perLine, double* sums) {
   double s[kLines] = {};
   for (std::size_t i = 0; i < perLine; ++i) {
     for (std::size_t j = 0; j < kLines; ++j) s[j] += magnitudes[j * perLine + i];
@@ -193,71 +180,175 @@ void SumLines(const double* magnitudes, std::size_t perLine, double (&sums)[8]) 
   for (std::size_t j = 0; j < kLines; ++j) sums[j] = s[j];
 }
 
-void AddFloat(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
-  const std::size_t perFrame = state.stereo ? 2 : 1;
-  FloatMagnitudes(bytes, frames * perFrame, state.stereo, magnitudeBuffer, state.floatPeaks);
-  const double* magnitudes = magnitudeBuffer;
-  const std::uint32_t resolution = state.request->resolution;
-  while (frames > 0) {
-    const std::size_t whole = resolution == 0 ? 0 : frames / resolution;
-    if (state.count == 0 && whole >= 2) {
-      const std::size_t lines = whole >= 8 ? 8 : whole >= 4 ? 4 : 2;
-      const std::size_t perLine = std::size_t{resolution} * perFrame;
-      double sums[8];
-      if (lines == 8) SumLines<8>(magnitudes, perLine, sums);
-      if (lines == 4) SumLines<4>(magnitudes, perLine, sums);
-      if (lines == 2) SumLines<2>(magnitudes, perLine, sums);
-      for (std::size_t j = 0; j < lines; ++j) {
-        state.frame += resolution;
-        state.count = resolution;
-        EndLine(state, sums[j], out);
-      }
-      magnitudes += lines * perLine;
-      frames -= lines * resolution;
-      continue;
-    }
-    const std::size_t run =
-        resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
-    for (std::size_t i = 0; i < run * perFrame; ++i) state.floatSum += magnitudes[i];
-    magnitudes += run * perFrame;
-    frames -= run;
-    state.frame += run;
-    state.count += static_cast<std::uint32_t>(run);
-    if (state.count == resolution) {
-      EndLine(state, state.floatSum, out);
-      state.floatSum = 0.0;
-    }
+void FloatLines(const LineBatch& b) {
+  const ScanRequest& r = *b.request;
+  const std::size_t perLine = std::size_t{r.resolution} * r.channels;
+  FloatMagnitudes(b.bytes, b.lines * perLine, r.channels == 2, b.magnitudes, b.totals->floatPeaks);
+  double sums[8];
+  for (std::size_t j = 0; j < b.lines;) {
+    const std::size_t left = b.lines - j;
+    const std::size_t n = left >= 8 ? 8 : left >= 4 ? 4 : left >= 2 ? 2 : 1;
+    const double* m = b.magnitudes + j * perLine;
+    if (n == 8) SumLines<8>(m, perLine, sums);
+    if (n == 4) SumLines<4>(m, perLine, sums);
+    if (n == 2) SumLines<2>(m, perLine, sums);
+    if (n == 1) SumLines<1>(m, perLine, sums);
+    for (std::size_t k = 0; k < n; ++k) b.lengths[j + k] = LineLength(r, sums[k]);
+    j += n;
   }
 }
 
-// Frames without a decoder still make up lines, with empty sums.
-void AddSilent(ScanState& state, std::size_t frames, Output& out) {
+void ComputeLines(const LineBatch& b) {
+  const std::uint32_t resolution = b.request->resolution;
+  switch (b.decoder) {
+    case Decoder::kNone:
+      for (std::size_t j = 0; j < b.lines; ++j) b.lengths[j] = LineLength(*b.request, 0.0);
+      return;
+    case Decoder::kFloat32:
+      return FloatLines(b);
+    default:
+      break;
+  }
+  if (resolution > kFineResolution) return PcmLines(b);
+  switch (b.decoder) {
+    case Decoder::kPcm8:
+      return FinePcmLines<Pcm8Layout>(b);
+    case Decoder::kMuLaw:
+      return FinePcmLines<MuLawLayout>(b);
+    case Decoder::kALaw:
+      return FinePcmLines<ALawLayout>(b);
+    case Decoder::kPcm16:
+      return FinePcmLines<Pcm16Layout>(b);
+    case Decoder::kPcm24:
+      return FinePcmLines<Pcm24Layout>(b);
+    default:
+      return FinePcmLines<Pcm32Layout>(b);
+  }
+}
+
+void ComputeLinesWork(void* batch) { ComputeLines(*static_cast<const LineBatch*>(batch)); }
+
+LineBatch MakeBatch(const ScanState& state, const std::uint8_t* bytes, std::size_t lines,
+                    Totals& totals, int buffer) {
+  return {state.request, state.decoder, bytes, lines, lineLengths[buffer], magnitudeBuffers[buffer],
+          &totals};
+}
+
+void PrintBatch(ScanState& state, const LineBatch& b, Output& out) {
+  const std::uint32_t resolution = state.request->resolution;
+  // Each stamped at its first frame + ceil(resolution / 2).
+  const auto t = static_cast<std::int64_t>(state.frame + resolution - resolution / 2);
+  PrintLines(state.printer, t, resolution, b.lengths, b.lines, out);
+  state.frame += b.lines * resolution;
+}
+
+// Part of a line: `frames` frames, never past the line's end. Lines longer
+// than a chunk, and the unfinished line at the end of the interval, are
+// built this way.
+void AddRun(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  const ScanRequest& r = *state.request;
+  const std::size_t samples = frames * r.channels;
+  Totals& totals = state.totals;
+  double lineSum = 0.0;
+  switch (state.decoder) {
+    case Decoder::kNone:
+      break;
+    case Decoder::kFloat32:
+      FloatMagnitudes(bytes, samples, state.stereo, magnitudeBuffers[0], totals.floatPeaks);
+      for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudeBuffers[0][i];
+      lineSum = totals.floatSum;
+      break;
+    default:
+      Accumulate(state.decoder, bytes, samples, state.stereo, totals.pcm);
+      lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(state.decoder);
+      break;
+  }
   state.frame += frames;
   state.count += static_cast<std::uint32_t>(frames);
-  if (state.count == state.request->resolution) EndLine(state, 0.0, out);
+  if (state.count == r.resolution) {
+    EndLine(state, lineSum, out);
+    totals.floatSum = 0.0;
+    totals.pcm.sum = 0;
+  }
 }
 
+// The frames of a chunk: its whole lines, bars first, then the rest.
 void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
-  if (state.decoder == Decoder::kFloat32) return AddFloat(state, bytes, frames, out);
   const std::uint32_t resolution = state.request->resolution;
-  if (state.decoder != Decoder::kNone && resolution != 0 && resolution <= kFineResolution) {
-    return AddFinePcmChunk(state, bytes, frames, out);
-  }
   const std::uint32_t align = state.request->blockAlign;
+  if (resolution != 0 && resolution <= kChunkFrames && state.count == 0 && frames >= resolution) {
+    const LineBatch batch = MakeBatch(state, bytes, frames / resolution, state.totals, 0);
+    ComputeLines(batch);
+    PrintBatch(state, batch, out);
+    bytes += batch.lines * resolution * align;
+    frames -= batch.lines * resolution;
+  }
   while (frames > 0) {
     const std::size_t run =
         resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
-    if (state.decoder == Decoder::kNone) {
-      AddSilent(state, run, out);
-    } else {
-      AddPcm(state, bytes, run, out);
-    }
+    AddRun(state, bytes, run, out);
     bytes += run * align;
     frames -= run;
   }
 }
 
+// One chunk's frames for RunGuarded.
+struct ChunkWork {
+  ScanState* state;
+  const std::uint8_t* bytes;
+  std::size_t frames;
+  Output* out;
+};
+
+void AddChunkWork(void* arg) {
+  const auto& work = *static_cast<const ChunkWork*>(arg);
+  AddChunk(*work.state, work.bytes, work.frames, *work.out);
+}
+
+// Adds a chunk; false when the file was cut short while it was read.
+bool AddChunkGuarded(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
+  ChunkWork work{&state, bytes, frames, &out};
+  return RunGuarded(AddChunkWork, &work);
+}
+
+// The worker's job: a batch, guarded as the scan's own reads are.
+struct WorkerJob {
+  const LineBatch* batch;
+  bool read = false;
+};
+
+void RunWorkerJob(void* arg) {
+  auto& job = *static_cast<WorkerJob*>(arg);
+  job.read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(job.batch));
+}
+
+// Two chunks of whole lines, one after the other: the worker works out the
+// second's bars while this thread works out and prints the first's. False
+// when the file was cut short while they were read.
+bool AddChunkPair(ScanState& state, const std::uint8_t* first, std::size_t firstLines,
+                  const std::uint8_t* second, std::size_t secondLines, Totals& workerTotals,
+                  Output& out) {
+  const LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
+  WorkerJob job{&later};
+  PostJob(RunWorkerJob, &job);
+  const LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
+  const bool read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(&now));
+  if (read) PrintBatch(state, now, out);
+  AwaitJob();
+  if (!read || !job.read) return false;
+  PrintBatch(state, later, out);
+  return true;
+}
+
+void MergePeaks(Totals& into, const Totals& from) {
+  into.pcm.maxLeft = std::max(into.pcm.maxLeft, from.pcm.maxLeft);
+  into.pcm.maxRight = std::max(into.pcm.maxRight, from.pcm.maxRight);
+  into.floatPeaks.maxLeft = std::max(into.floatPeaks.maxLeft, from.floatPeaks.maxLeft);
+  into.floatPeaks.maxRight = std::max(into.floatPeaks.maxRight, from.floatPeaks.maxRight);
+}
+
 Peaks FinalPeaks(const ScanState& state) {
+  const Totals& totals = state.totals;
   Peaks peaks;
   switch (state.decoder) {
     case Decoder::kNone:
@@ -266,13 +357,13 @@ Peaks FinalPeaks(const ScanState& state) {
       const auto level = [](std::int64_t bits) {
         return bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
       };
-      peaks.left = level(state.floatPeaks.maxLeft);
-      peaks.right = level(state.floatPeaks.maxRight);
+      peaks.left = level(totals.floatPeaks.maxLeft);
+      peaks.right = level(totals.floatPeaks.maxRight);
       break;
     }
     default:
-      peaks.left = state.pcm.maxLeft * PcmUnit(state.decoder);
-      peaks.right = state.pcm.maxRight * PcmUnit(state.decoder);
+      peaks.left = totals.pcm.maxLeft * PcmUnit(state.decoder);
+      peaks.right = totals.pcm.maxRight * PcmUnit(state.decoder);
       break;
   }
   return peaks;
@@ -317,18 +408,55 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
     return ScanIntervalReference(source, request, out);
   }
   const std::uint32_t align = request.blockAlign;
-  std::uint64_t remaining = request.endFrame - request.startFrame;
-  while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, request.resolution);
-    const std::uint64_t at = request.dataOffset + std::uint64_t{align} * state.frame;
+  const std::uint32_t resolution = request.resolution;
+  const auto view = [&](std::uint64_t frame, std::size_t frames, int buffer) {
     // Whole frames only: a frame is never decoded from stale buffer bytes,
     // and a file that shrank since it was probed ends the scan there.
-    const std::size_t got = ReadAt(source, at, frameBuffer, wanted * align) / align;
-    AddChunk(state, frameBuffer, got, out);
+    const std::span<const std::uint8_t> bytes =
+        ViewAt(source, request.dataOffset + std::uint64_t{align} * frame, frames * align,
+               frameBuffers[buffer]);
+    return std::pair(bytes.data(), bytes.size() / align);
+  };
+  std::uint64_t remaining = request.endFrame - request.startFrame;
+  MapRange(source, request.dataOffset + std::uint64_t{align} * request.startFrame,
+           request.dataOffset + std::uint64_t{align} * request.endFrame);
+  // Chunks of whole lines go two at a time, one to each thread, where the
+  // interval is long enough to win back what starting a thread costs.
+  const bool longEnough = GetWorkerUse() == WorkerUse::kAlways ? remaining > kChunkFrames
+                                                               : remaining * align >= kWorkerBytes;
+  const bool paired = resolution != 0 && resolution <= kChunkFrames && longEnough && StartWorker();
+  Totals workerTotals;
+  while (remaining > 0) {
+    const std::size_t wanted = NextChunk(remaining, state.count, resolution);
+    const auto [first, got] = view(state.frame, wanted, 0);
+    if (paired && got == wanted && wanted % resolution == 0 && remaining > wanted) {
+      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution);
+      const auto [second, gotNext] = view(state.frame + wanted, wantedNext, 1);
+      if (gotNext == wantedNext && wantedNext % resolution == 0) {
+        if (!AddChunkPair(state, first, wanted / resolution, second, wantedNext / resolution,
+                          workerTotals, out)) {
+          break;  // the file was cut short under us
+        }
+        remaining -= wanted + wantedNext;
+        if (out.failed) break;
+        continue;
+      }
+      // The last chunk, or a short one: both in turn.
+      if (!AddChunkGuarded(state, first, got, out) ||
+          !AddChunkGuarded(state, second, gotNext, out) || gotNext < wantedNext) {
+        break;
+      }
+      remaining -= wanted + gotNext;
+      continue;
+    }
+    // A file cut short while its pages are being read ends the scan too.
+    if (!AddChunkGuarded(state, first, got, out)) break;
     // Nothing more can be shown once standard output has failed.
     if (got < wanted || out.failed) break;
     remaining -= got;
   }
+  if (paired) StopWorker();
+  MergePeaks(state.totals, workerTotals);
   return FinalPeaks(state);
 }
 

@@ -1,9 +1,13 @@
 #include "io/source.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <numeric>
 #include <vector>
+
+#include "support/scratch_dir.h"
 
 namespace ampdots {
 namespace {
@@ -50,6 +54,35 @@ TEST(StreamSource, ShortStreamHasAKnownLength) {
   EXPECT_EQ(SourceLength(s), 1000u);
   EXPECT_EQ(ReadAt(s, 990, head, 20), 10u);  // still in the head
   EXPECT_EQ(head[9], 999 % 256);
+}
+
+// A regular file is read where its pages lie. Cut short by another process
+// after it was mapped, it ends where it ends now; and a read of a page that
+// is gone ends the guarded work instead of the process.
+TEST(MappedSource, FileCutShortAfterMapping) {
+  const testing::ScratchDir dir;
+  const std::string path = dir.Write("cut.bin", Counting(65536));
+  Source source;
+  ASSERT_TRUE(OpenSource(path.c_str(), source));
+  MapRange(source, 100, 65536);
+  ASSERT_NE(source.map, nullptr);
+  std::uint8_t scratch[4096];
+  const std::span<const std::uint8_t> whole = ViewAt(source, 8192, 4096, scratch);
+  ASSERT_EQ(whole.size(), 4096u);
+  EXPECT_NE(whole.data(), scratch);  // in place, not copied
+  EXPECT_EQ(whole[1], (8192 + 1) % 256);
+
+  ASSERT_EQ(truncate(path.c_str(), 10000), 0);
+  EXPECT_EQ(ViewAt(source, 8192, 4096, scratch).size(), 10000u - 8192);
+  EXPECT_EQ(ViewAt(source, 12000, 4096, scratch).size(), 0u);
+  static const std::uint8_t* gone;
+  static volatile std::uint8_t seen;
+  gone = source.map + (40000 - source.mapOffset);
+  EXPECT_FALSE(RunGuarded([](void*) { seen = *gone; }, nullptr));
+  gone = source.map + (9000 - source.mapOffset);
+  EXPECT_TRUE(RunGuarded([](void*) { seen = *gone; }, nullptr));
+  EXPECT_EQ(seen, 9000 % 256);
+  CloseSource(source);
 }
 
 }  // namespace

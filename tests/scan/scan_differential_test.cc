@@ -10,6 +10,7 @@
 
 #include "scan/kernels.h"
 #include "scan/scan.h"
+#include "scan/worker.h"
 #include "support/wav_builder.h"
 
 namespace ampdots {
@@ -87,15 +88,22 @@ struct Layout {
   std::uint32_t formatCode;  // 0: no decoder for one-byte samples
 };
 
-class ScanDifferential : public ::testing::TestWithParam<bool> {
+// Vector loops or portable ones; with the worker taking every other chunk, or without.
+class ScanDifferential : public ::testing::TestWithParam<std::tuple<bool, bool>> {
  protected:
-  void SetUp() override { vector_ = SetVectorKernels(GetParam()); }
-  void TearDown() override { SetVectorKernels(true); }
+  void SetUp() override {
+    vector_ = SetVectorKernels(std::get<0>(GetParam()));
+    SetWorkerUse(std::get<1>(GetParam()) ? WorkerUse::kAlways : WorkerUse::kNever);
+  }
+  void TearDown() override {
+    SetVectorKernels(true);
+    SetWorkerUse(WorkerUse::kLongScans);
+  }
   bool vector_ = false;
 };
 
 TEST_P(ScanDifferential, FastScanPrintsWhatTheReferencePrints) {
-  if (GetParam() && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
   constexpr std::size_t kFrames = 30000;  // more than one read of the fast scan
   const Layout layouts[] = {{16, 1, 1}, {16, 2, 1}, {24, 1, 1}, {24, 2, 1}, {32, 1, 3},
                             {32, 2, 3}, {32, 1, 1}, {32, 2, 1}, {8, 1, 1},  {8, 2, 1},
@@ -132,7 +140,37 @@ TEST_P(ScanDifferential, FastScanPrintsWhatTheReferencePrints) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(VectorAndPortable, ScanDifferential, ::testing::Bool());
+// Peaks come from every chunk, whichever thread took it: a single loud
+// sample, in each channel, in each of four chunks of an otherwise quiet file.
+TEST_P(ScanDifferential, PeakOfEachChunkCounts) {
+  if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  constexpr std::uint32_t kFrames = 4 * kChunkFrames;
+  for (const std::uint32_t bits : {16u, 32u}) {
+    for (std::uint32_t loud = 100; loud < kFrames; loud += kChunkFrames) {
+      for (std::uint32_t channel = 0; channel < 2; ++channel) {
+        Bytes data(std::size_t{kFrames} * 2 * bits / 8, 0x01);
+        data[(std::size_t{loud} * 2 + channel) * bits / 8 + bits / 8 - 1] = 0x7F;
+        const Bytes file = testing::CanonicalWav({2, 48000, bits, bits == 32 ? 3u : 1u}, data);
+        const Source source = MemorySource(file);
+        ScanRequest r;
+        r.dataOffset = 44;
+        r.bytesPerSample = bits / 8;
+        r.channels = 2;
+        r.formatCode = bits == 32 ? 3 : 1;
+        r.blockAlign = 2 * bits / 8;
+        r.endFrame = kFrames;
+        r.resolution = 2400;
+        r.sampleRate = 48000;
+        r.secondsPerLine = 0.05;
+        ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
+            << bits << "-bit, loud frame " << loud << " channel " << channel;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(VectorAndPortable, ScanDifferential,
+                         ::testing::Combine(::testing::Bool(), ::testing::Bool()));
 
 }  // namespace
 }  // namespace ampdots

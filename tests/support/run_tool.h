@@ -10,45 +10,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "support/scratch_dir.h"
 #include "support/wav_builder.h"
 
 namespace ampdots::testing {
 
 inline constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
-
-/// A directory of the test's own, removed with all it holds when the test
-/// ends, whatever its outcome: tests running side by side never collide.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "ampdots_XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
-  /// Writes `bytes` to a file of that name and returns its path.
-  std::string Write(const std::string& name, const Bytes& bytes) const {
-    const std::string path = Path(name);
-    EXPECT_TRUE(WriteFile(path, bytes)) << path;
-    return path;
-  }
-
- private:
-  std::string path_;
-};
 
 struct Ran {
   std::string out;

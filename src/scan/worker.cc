@@ -1,0 +1,123 @@
+#include "scan/worker.h"
+
+#include <linux/futex.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+
+namespace ampdots {
+namespace {
+
+// Where a job stands. Each side waits for the other's phase.
+enum Phase : int { kIdle, kPosted, kDone, kStop };
+
+// The one worker of the process: its thread and its job. The phase orders
+// everything else: the job is written before kPosted is published, and
+// what it wrote before kDone.
+struct Worker {
+  std::atomic<int> phase{kIdle};
+  std::atomic<int> sleepers{0};
+  pthread_t thread{};
+  bool running = false;
+  void (*job)(void*) = nullptr;
+  void* arg = nullptr;
+};
+
+Worker worker;
+WorkerUse use = WorkerUse::kLongScans;
+
+// Sleeps while `word` holds `seen`, and wakes its sleepers: the futex calls
+// themselves, which keep the C++ runtime library out of the tool.
+static_assert(sizeof(std::atomic<int>) == sizeof(int));
+void Sleep(std::atomic<int>& word, int seen) {
+  syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAIT_PRIVATE, seen, nullptr, nullptr, 0);
+}
+void Wake(std::atomic<int>& word) {
+  syscall(SYS_futex, reinterpret_cast<int*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr,
+          0);
+}
+
+// A job takes some tens of microseconds, so the wait for the other side is
+// mostly short: spin a little before sleeping. Returns the phase waited
+// for, or kStop.
+int AwaitPhase(int want) {
+  int seen;
+  for (int spin = 0; spin < 1024; ++spin) {
+    seen = worker.phase.load(std::memory_order_acquire);
+    if (seen == want || seen == kStop) return seen;
+    // The two threads may share a processor for a while (a new thread
+    // often starts beside its maker): then only giving way lets the other
+    // run.
+    if (spin % 64 == 63) sched_yield();
+#if defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+  }
+  for (;;) {
+    seen = worker.phase.load();
+    if (seen == want || seen == kStop) return seen;
+    // Counted before the phase is looked at again, so that Publish either
+    // sees a sleeper to wake or the sleeper sees the new phase.
+    worker.sleepers.fetch_add(1);
+    if (worker.phase.load() == seen) Sleep(worker.phase, seen);
+    worker.sleepers.fetch_sub(1);
+  }
+}
+
+// Wakes the other side only where it sleeps: a wake is a system call.
+void Publish(int phase) {
+  worker.phase.store(phase);
+  if (worker.sleepers.load() > 0) Wake(worker.phase);
+}
+
+void* WorkerMain(void*) {
+  while (AwaitPhase(kPosted) != kStop) {
+    worker.job(worker.arg);
+    Publish(kDone);
+  }
+  return nullptr;
+}
+
+bool SeveralProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
+}
+
+}  // namespace
+
+void SetWorkerUse(WorkerUse newUse) { use = newUse; }
+
+WorkerUse GetWorkerUse() { return use; }
+
+bool StartWorker() {
+  if (use == WorkerUse::kNever || worker.running || !SeveralProcessors()) return false;
+  worker.phase.store(kIdle, std::memory_order_relaxed);
+  worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, nullptr) == 0;
+  return worker.running;
+}
+
+void PostJob(void (*job)(void*), void* arg) {
+  worker.job = job;
+  worker.arg = arg;
+  Publish(kPosted);
+}
+
+void AwaitJob() {
+  AwaitPhase(kDone);
+  worker.phase.store(kIdle, std::memory_order_relaxed);
+}
+
+void StopWorker() {
+  if (!worker.running) return;
+  if (worker.phase.load(std::memory_order_acquire) == kPosted) AwaitJob();
+  Publish(kStop);
+  pthread_join(worker.thread, nullptr);
+  worker.running = false;
+}
+
+}  // namespace ampdots

@@ -1,0 +1,32 @@
+// A second thread for the scan: it works out the bars of one chunk of whole
+// lines while the scan's own thread works out (and prints) the chunk before
+// it. Lines are independent, so the two never share a line. One worker for
+// the process, started for a long scan and stopped after it.
+#ifndef AMPDOTS_SCAN_WORKER_H_
+#define AMPDOTS_SCAN_WORKER_H_
+
+namespace ampdots {
+
+/// When a scan shares its chunks with the worker: for long intervals only
+/// (the default), never, or for every interval of more than one chunk, so
+/// that tests can hold every way of scanning to the same results.
+enum class WorkerUse { kLongScans, kNever, kAlways };
+void SetWorkerUse(WorkerUse use);
+WorkerUse GetWorkerUse();
+
+/// Starts the worker unless its use is kNever or the process may run on
+/// one processor only. False where the caller works alone.
+bool StartWorker();
+
+/// Has the worker run `job(arg)`. One job at a time.
+void PostJob(void (*job)(void*), void* arg);
+
+/// Waits for the job posted last.
+void AwaitJob();
+
+/// Ends the worker thread (after any job under way).
+void StopWorker();
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_WORKER_H_
