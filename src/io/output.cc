@@ -75,6 +75,23 @@ char* ReserveSlow(Output& out, std::size_t count) {
   return out.buffer + out.used;
 }
 
+void PutBlock(Output& out, const TextBlock& block) {
+  if (out.fd < 0) return Put(out, std::string_view(block.text, block.used));
+  Flush(out);
+  std::size_t done = 0;
+  while (done < block.used && !out.failed) {
+    const ssize_t n = write(out.fd, block.text + done, block.used - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      out.failed = true;
+      out.error = n < 0 ? errno : EIO;
+    }
+  }
+}
+
 bool Flush(Output& out) {
   if (out.fd < 0) return true;
   std::size_t done = 0;

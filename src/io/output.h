@@ -44,6 +44,27 @@ bool Flush(Output& out);
 /// The text held by a memory output.
 inline std::string_view Text(const Output& out) { return {out.buffer, out.used}; }
 
+/// Text made ready aside, by another thread, to be put out later in one
+/// piece. Once it is full, text that does not fit is refused.
+inline constexpr std::size_t kTextBlockBytes = 1 << 21;
+
+struct TextBlock {
+  std::size_t used = 0;
+  bool full = false;  ///< some text did not fit: the block is incomplete
+  char text[kTextBlockBytes];
+};
+
+inline char* Reserve(TextBlock& block, std::size_t count) {
+  if (kTextBlockBytes - block.used >= count) return block.text + block.used;
+  block.full = true;
+  return nullptr;
+}
+inline void Commit(TextBlock& block, std::size_t count) { block.used += count; }
+
+/// Puts out what `block` holds: written straight from it to a file
+/// descriptor (after what `out` holds), copied into a memory output.
+void PutBlock(Output& out, const TextBlock& block);
+
 }  // namespace ampdots
 
 #endif  // AMPDOTS_IO_OUTPUT_H_

@@ -100,8 +100,13 @@ LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine) {
   return p;
 }
 
-void PrintLines(LinePrinter& p, std::int64_t t, std::int64_t step, const double* lengths,
-                std::size_t count, Output& out) {
+namespace {
+
+// The lines into an Output or a TextBlock, whose Reserve gives room for a
+// line or nullptr when there is none.
+template <typename Sink>
+void PrintLinesTo(LinePrinter& p, std::int64_t t, std::int64_t step, const double* lengths,
+                  std::size_t count, Sink& out) {
   for (std::size_t i = 0; i < count; ++i, t += step) {
     const std::size_t dots = BarDots(lengths[i]);
     char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + dots + kDotBlock + 1);
@@ -138,6 +143,18 @@ void PrintLines(LinePrinter& p, std::int64_t t, std::int64_t step, const double*
     *at++ = '\n';
     Commit(out, static_cast<std::size_t>(at - line));
   }
+}
+
+}  // namespace
+
+void PrintLines(LinePrinter& printer, std::int64_t t, std::int64_t step, const double* lengths,
+                std::size_t count, Output& out) {
+  PrintLinesTo(printer, t, step, lengths, count, out);
+}
+
+void PrintLines(LinePrinter& printer, std::int64_t t, std::int64_t step, const double* lengths,
+                std::size_t count, TextBlock& block) {
+  PrintLinesTo(printer, t, step, lengths, count, block);
 }
 
 }  // namespace ampdots

@@ -39,6 +39,10 @@ LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine);
 void PrintLines(LinePrinter& printer, std::int64_t t, std::int64_t step, const double* lengths,
                 std::size_t count, Output& out);
 
+/// The same lines into a block, as far as they fit (the block says if not).
+void PrintLines(LinePrinter& printer, std::int64_t t, std::int64_t step, const double* lengths,
+                std::size_t count, TextBlock& block);
+
 /// Prints the line of frame `t` with a bar of BarDots(length) dots.
 inline void PrintLine(LinePrinter& printer, std::int64_t t, double length, Output& out) {
   PrintLines(printer, t, 0, &length, 1, out);

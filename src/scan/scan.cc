@@ -10,9 +10,9 @@
 namespace ampdots {
 namespace {
 
-// Intervals of at least this many bytes are shared with the worker: the
-// thread costs about two milliseconds to start and bring up to speed, and
-// saves about 0.06 ms a MiB.
+// Intervals worth at least this many bytes of scanning are shared with the
+// worker: the thread costs about two milliseconds to start and bring up to
+// speed, and saves about 0.06 ms a MiB.
 constexpr std::uint64_t kWorkerBytes = std::uint64_t{64} << 20;
 
 // Lines of at most this many frames are summed sample by sample.
@@ -314,29 +314,50 @@ bool AddChunkGuarded(ScanState& state, const std::uint8_t* bytes, std::size_t fr
 // The worker's job: a batch, guarded as the scan's own reads are.
 struct WorkerJob {
   const LineBatch* batch;
+  std::int64_t t;  // the stamp of the batch's first line
+  LinePrinter* printer;
   bool read = false;
 };
+
+// The worker's lines, printed into a block of their own and put out in
+// their turn; a block too small for them is printed again, in turn.
+TextBlock workerText;
 
 void RunWorkerJob(void* arg) {
   auto& job = *static_cast<WorkerJob*>(arg);
   job.read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(job.batch));
+  workerText.used = 0;
+  workerText.full = false;
+  if (job.read) {
+    const LineBatch& b = *job.batch;
+    PrintLines(*job.printer, job.t, b.request->resolution, b.lengths, b.lines, workerText);
+  }
 }
 
-// Two chunks of whole lines, one after the other: the worker works out the
-// second's bars while this thread works out and prints the first's. False
-// when the file was cut short while they were read.
+// Two chunks of whole lines, one after the other: the worker works out and
+// prints aside the second's lines while this thread works out and prints
+// the first's. False when the file was cut short while they were read.
 bool AddChunkPair(ScanState& state, const std::uint8_t* first, std::size_t firstLines,
                   const std::uint8_t* second, std::size_t secondLines, Totals& workerTotals,
-                  Output& out) {
+                  LinePrinter& workerPrinter, Output& out) {
+  const std::uint32_t resolution = state.request->resolution;
   const LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
-  WorkerJob job{&later};
+  // Each line stamped at its first frame + ceil(resolution / 2).
+  const std::uint64_t laterFrame = state.frame + firstLines * resolution;
+  WorkerJob job{&later, static_cast<std::int64_t>(laterFrame + resolution - resolution / 2),
+                &workerPrinter};
   PostJob(RunWorkerJob, &job);
   const LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
   const bool read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(&now));
   if (read) PrintBatch(state, now, out);
   AwaitJob();
   if (!read || !job.read) return false;
-  PrintBatch(state, later, out);
+  if (workerText.full) {
+    PrintBatch(state, later, out);
+  } else {
+    PutBlock(out, workerText);
+    state.frame += later.lines * resolution;
+  }
   return true;
 }
 
@@ -422,8 +443,12 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
            request.dataOffset + std::uint64_t{align} * request.endFrame);
   // Chunks of whole lines go two at a time, one to each thread, where the
   // interval is long enough to win back what starting a thread costs.
-  const bool longEnough = GetWorkerUse() == WorkerUse::kAlways ? remaining > kChunkFrames
-                                                               : remaining * align >= kWorkerBytes;
+  // A line costs about as much to print as 64 bytes of samples to scan.
+  const std::uint64_t work =
+      remaining * align + (resolution == 0 ? 0 : remaining / resolution * 64);
+  const bool longEnough =
+      GetWorkerUse() == WorkerUse::kAlways ? remaining > kChunkFrames : work >= kWorkerBytes;
+  LinePrinter workerPrinter = state.printer;
   const bool paired = resolution != 0 && resolution <= kChunkFrames && longEnough && StartWorker();
   Totals workerTotals;
   while (remaining > 0) {
@@ -434,7 +459,7 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
       const auto [second, gotNext] = view(state.frame + wanted, wantedNext, 1);
       if (gotNext == wantedNext && wantedNext % resolution == 0) {
         if (!AddChunkPair(state, first, wanted / resolution, second, wantedNext / resolution,
-                          workerTotals, out)) {
+                          workerTotals, workerPrinter, out)) {
           break;  // the file was cut short under us
         }
         remaining -= wanted + wantedNext;
