@@ -160,7 +160,7 @@ void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo,
 void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
 #if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm16Values<MuLawRows>(bytes, samples, stereo, totals);
+  if (HasAvx2()) return Avx2Companded<MuLawRows>(bytes, samples, stereo, totals);
 #endif
   AccumulatePcm<MuLawLayout, 32767>(bytes, samples, stereo, totals);
 }
@@ -168,7 +168,7 @@ void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo
 void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
 #if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm16Values<ALawRows>(bytes, samples, stereo, totals);
+  if (HasAvx2()) return Avx2Companded<ALawRows>(bytes, samples, stereo, totals);
 #endif
   AccumulatePcm<ALawLayout, 32767>(bytes, samples, stereo, totals);
 }
