@@ -19,6 +19,23 @@ bool MakeRoom(Output& out) {
   return true;
 }
 
+// Writes `count` bytes to `out.fd` unless a write has failed; a failure is
+// kept in `out`, and later text is dropped.
+void WriteAll(Output& out, const char* text, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count && !out.failed) {
+    const ssize_t n = write(out.fd, text + done, count - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      out.failed = true;
+      out.error = n < 0 ? errno : EIO;
+    }
+  }
+}
+
 }  // namespace
 
 void Put(Output& out, std::string_view text) {
@@ -78,34 +95,12 @@ char* ReserveSlow(Output& out, std::size_t count) {
 void PutBlock(Output& out, const TextBlock& block) {
   if (out.fd < 0) return Put(out, std::string_view(block.text, block.used));
   Flush(out);
-  std::size_t done = 0;
-  while (done < block.used && !out.failed) {
-    const ssize_t n = write(out.fd, block.text + done, block.used - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      out.failed = true;
-      out.error = n < 0 ? errno : EIO;
-    }
-  }
+  WriteAll(out, block.text, block.used);
 }
 
 bool Flush(Output& out) {
   if (out.fd < 0) return true;
-  std::size_t done = 0;
-  while (done < out.used && !out.failed) {
-    const ssize_t n = write(out.fd, out.buffer + done, out.used - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      out.failed = true;
-      out.error = n < 0 ? errno : EIO;
-    }
-  }
+  WriteAll(out, out.buffer, out.used);
   out.used = 0;
   return !out.failed;
 }
