@@ -10,8 +10,9 @@ status=0
 warnings=$(groff -ww -z -man "$src/docs/ampdots.1" 2>&1 || true)
 [ -z "$warnings" ] || { echo "groff warnings:"; echo "$warnings"; status=1; }
 
-# Prints each shown command and its output block: the lines after a
-# "$ ampdots" line up to the block's end (a ``` or .EE line).
+# Checks each shown command's output block: the lines after a "$ ampdots"
+# line up to the block's end (a ``` or .EE line). The file it names must be
+# one of the bundled examples, wherever the text says it lies.
 check_blocks() {  # FILE END_MARK
   local file=$1 end=$2 command="" block="" shown=0
   while IFS= read -r line || [ -n "$line" ]; do
@@ -20,7 +21,14 @@ check_blocks() {  # FILE END_MARK
     elif [ $shown -eq 1 ] && [ "$line" = "$end" ]; then
       if [ -n "$block" ]; then
         read -r -a words <<< "${command#ampdots }"
-        words[0]=$src/examples/example.wav
+        example=$src/examples/$(basename "${words[0]}")
+        if [ ! -f "$example" ]; then
+          echo "$file: '$command' shows output for a file that is not a bundled example"
+          status=1
+          shown=0
+          continue
+        fi
+        words[0]=$example
         got=$("$ampdots" "${words[@]}")
         if [ "$got" != "${block%$'\n'}" ]; then
           echo "$file: the output shown for '$command' is not what the tool prints:"

@@ -18,7 +18,9 @@ namespace ampdots::testing {
 class ScratchDir {
  public:
   ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "ampdots_XXXXXX";
+    // mkdtemp makes the name unique: no two tests share a directory.
+    std::string pattern = ::testing::TempDir();
+    pattern += "ampdots_XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
   }
