@@ -190,7 +190,8 @@ TEST_F(MemoryRun, StreamsInAnyPiecesPrintWhatFilesPrint) {
          {std::vector<std::string>{name, "0", "9"}, {name, "0.3", "0.5", "7"}}) {
       testing::StreamPiece() = 0;
       const testing::RunResult file = RunInMemory(args);
-      for (const std::size_t piece : {1, 7, 4095, 1 << 20}) {
+      for (const std::size_t piece :
+           {std::size_t{1}, std::size_t{7}, std::size_t{4095}, std::size_t{1} << 20}) {
         testing::StreamPiece() = piece;
         const testing::RunResult stream = RunInMemory(args);
         EXPECT_EQ(stream.out, file.out) << name << " in pieces of " << piece;

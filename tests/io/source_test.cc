@@ -20,7 +20,7 @@ std::vector<std::uint8_t> Counting(std::size_t n) {
 
 TEST(StreamSource, ReadsForwardKeepingItsHeadAndTail) {
   const std::vector<std::uint8_t> bytes = Counting(100000);
-  for (const std::size_t piece : {1, 7, 4095}) {
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4095}}) {
     SCOPED_TRACE(piece);
     Source s;
     MemoryStream(bytes, piece, s);
