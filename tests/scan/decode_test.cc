@@ -107,9 +107,34 @@ TEST(G711Decoding, ALawSegmentsAndSigns) {
     std::uint8_t byte;
     std::int32_t value;
   } rows[] = {
-      {0x00, -5504},  {0x01, -5248}, {0x02, -6016}, {0x10, -2752}, {0x20, -22016}, {0x55, -8},
-      {0x2A, -32256}, {0xD5, 8},     {0xDA, 248},   {0xC5, 264},   {0xF5, 528},    {0xE5, 1056},
-      {0x95, 2112},   {0x85, 4224},  {0xB5, 8448},  {0xA5, 16896}, {0xAA, 32256},  {0x80, 5504},
+      // From the published table's start, and its extremes.
+      {0x00, -5504},
+      {0x01, -5248},
+      {0x02, -6016},
+      {0x10, -2752},
+      {0x20, -22016},
+      {0x40, -344},
+      {0x2A, -32256},
+      {0xAA, 32256},
+      {0x80, 5504},
+      {0xDA, 248},
+      // The first code of every segment, negative then positive.
+      {0x55, -8},
+      {0x45, -264},
+      {0x75, -528},
+      {0x65, -1056},
+      {0x15, -2112},
+      {0x05, -4224},
+      {0x35, -8448},
+      {0x25, -16896},
+      {0xD5, 8},
+      {0xC5, 264},
+      {0xF5, 528},
+      {0xE5, 1056},
+      {0x95, 2112},
+      {0x85, 4224},
+      {0xB5, 8448},
+      {0xA5, 16896},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(ALawValue(row.byte), row.value) << std::hex << int{row.byte};
