@@ -93,7 +93,11 @@ char* ReserveSlow(Output& out, std::size_t count) {
 }
 
 void PutBlock(Output& out, const TextBlock& block) {
-  if (out.fd < 0) return Put(out, std::string_view(block.text, block.used));
+  // A block that fits in the buffer's room is copied there, as any text
+  // is; a larger one is written straight from where it lies.
+  if (out.fd < 0 || block.used <= kOutputBufferBytes - out.used) {
+    return Put(out, std::string_view(block.text, block.used));
+  }
   Flush(out);
   WriteAll(out, block.text, block.used);
 }

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,13 +41,27 @@ inline int ExitStatus(int wstatus) {
 }
 
 // Runs the tool with `args`, standard input from `in` (closed here), and
-// standard output captured, or sent to `output` when one is named.
-inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::string& output) {
+// standard output captured, or sent to `output` when one is named; on one
+// processor only when `oneProcessor` says so.
+inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::string& output,
+                     bool oneProcessor = false) {
   int outPipe[2];
   int errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {"", "pipe failed", -1};
   const pid_t pid = fork();
   if (pid == 0) {
+    if (oneProcessor) {
+      cpu_set_t set;
+      if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+          if (!CPU_ISSET(cpu, &set)) continue;
+          CPU_ZERO(&set);
+          CPU_SET(cpu, &set);
+          sched_setaffinity(0, sizeof set, &set);
+          break;
+        }
+      }
+    }
     dup2(in, 0);
     dup2(output.empty() ? outPipe[1] : open(output.c_str(), O_WRONLY), 1);
     dup2(errPipe[1], 2);
