@@ -46,7 +46,7 @@ inline std::string_view Text(const Output& out) { return {out.buffer, out.used};
 
 /// Text made ready aside, by another thread, to be put out later in one
 /// piece. Once it is full, text that does not fit is refused.
-inline constexpr std::size_t kTextBlockBytes = 1 << 21;
+inline constexpr std::size_t kTextBlockBytes = 1 << 23;
 
 struct TextBlock {
   std::size_t used = 0;

@@ -45,15 +45,23 @@ double PcmUnit(Decoder decoder) {
 // The buffers of the one scan a process runs: fixed, and too large for the
 // stack. Two of each: the worker takes one chunk while the scan's own
 // thread takes the one before it.
-std::uint8_t frameBuffers[2][kChunkFrames * kMaxBlockAlign];  // frames that cannot be read in place
-double magnitudeBuffers[2][kChunkFrames * 2];
-double lineLengths[2][kChunkFrames];
+std::uint8_t frameBuffers[2][kChunkBytes];    // frames that cannot be read in place
+double magnitudeBuffers[2][kChunkBytes / 4];  // a float sample is 4 bytes
+double lineLengths[2][kChunkBytes];           // a line per one-byte frame at most
+
+std::uint32_t fixedChunkFrames = 0;  // for tests: see SetChunkFrames
+
+// Frames a chunk holds: 192 KiB of them.
+std::size_t ChunkFramesFor(std::uint32_t blockAlign) {
+  return fixedChunkFrames != 0 ? fixedChunkFrames : kChunkBytes / blockAlign;
+}
 
 // Frames to read next: as many as fit, ending on a line boundary when at
 // least one whole line fits, so that whole lines can be summed side by side.
-std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution) {
-  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkFrames));
-  if (resolution == 0 || resolution > kChunkFrames) return want;
+std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution,
+                      std::size_t chunkFrames) {
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames));
+  if (resolution == 0 || resolution > chunkFrames) return want;
   const std::size_t toLineEnd = resolution - count;
   if (want > toLineEnd) want = toLineEnd + (want - toLineEnd) / resolution * resolution;
   return want;
@@ -74,6 +82,7 @@ struct ScanState {
   bool stereo = false;
   std::uint64_t frame = 0;  // index of the next frame to add
   std::uint32_t count = 0;  // frames in the current line
+  std::size_t chunkFrames = 0;
   Totals totals;
   LinePrinter printer;
 };
@@ -276,7 +285,8 @@ void AddRun(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Out
 void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
   const std::uint32_t resolution = state.request->resolution;
   const std::uint32_t align = state.request->blockAlign;
-  if (resolution != 0 && resolution <= kChunkFrames && state.count == 0 && frames >= resolution) {
+  if (resolution != 0 && resolution <= state.chunkFrames && state.count == 0 &&
+      frames >= resolution) {
     const LineBatch batch = MakeBatch(state, bytes, frames / resolution, state.totals, 0);
     ComputeLines(batch);
     PrintBatch(state, batch, out);
@@ -418,6 +428,8 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
   PrintLine(printer, t, length, out);
 }
 
+void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, kChunkFrames); }
+
 Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   ScanState state;
   state.request = &request;
@@ -430,6 +442,8 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   }
   const std::uint32_t align = request.blockAlign;
   const std::uint32_t resolution = request.resolution;
+  const std::size_t chunkFrames = ChunkFramesFor(align);
+  state.chunkFrames = chunkFrames;
   const auto view = [&](std::uint64_t frame, std::size_t frames, int buffer) {
     // Whole frames only: a frame is never decoded from stale buffer bytes,
     // and a file that shrank since it was probed ends the scan there.
@@ -447,15 +461,15 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   const std::uint64_t work =
       remaining * align + (resolution == 0 ? 0 : remaining / resolution * 64);
   const bool longEnough =
-      GetWorkerUse() == WorkerUse::kAlways ? remaining > kChunkFrames : work >= kWorkerBytes;
+      GetWorkerUse() == WorkerUse::kAlways ? remaining > chunkFrames : work >= kWorkerBytes;
   LinePrinter workerPrinter = state.printer;
-  const bool paired = resolution != 0 && resolution <= kChunkFrames && longEnough && StartWorker();
+  const bool paired = resolution != 0 && resolution <= chunkFrames && longEnough && StartWorker();
   Totals workerTotals;
   while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, resolution);
+    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
     const auto [first, got] = view(state.frame, wanted, 0);
     if (paired && got == wanted && wanted % resolution == 0 && remaining > wanted) {
-      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution);
+      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
       const auto [second, gotNext] = view(state.frame + wanted, wantedNext, 1);
       if (gotNext == wantedNext && wantedNext % resolution == 0) {
         if (!AddChunkPair(state, first, wanted / resolution, second, wantedNext / resolution,
