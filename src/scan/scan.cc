@@ -243,11 +243,16 @@ LineBatch MakeBatch(const ScanState& state, const std::uint8_t* bytes, std::size
           &totals};
 }
 
+// The stamp of a whole line starting at `frame`: its first frame +
+// ceil(resolution / 2).
+std::int64_t FirstStamp(std::uint64_t frame, std::uint32_t resolution) {
+  return static_cast<std::int64_t>(frame + resolution - resolution / 2);
+}
+
 void PrintBatch(ScanState& state, const LineBatch& b, Output& out) {
   const std::uint32_t resolution = state.request->resolution;
-  // Each stamped at its first frame + ceil(resolution / 2).
-  const auto t = static_cast<std::int64_t>(state.frame + resolution - resolution / 2);
-  PrintLines(state.printer, t, resolution, b.lengths, b.lines, out);
+  PrintLines(state.printer, FirstStamp(state.frame, resolution), resolution, b.lengths, b.lines,
+             out);
   state.frame += b.lines * resolution;
 }
 
@@ -323,7 +328,7 @@ bool AddChunkGuarded(ScanState& state, const std::uint8_t* bytes, std::size_t fr
 
 // The worker's job: a batch, guarded as the scan's own reads are.
 struct WorkerJob {
-  const LineBatch* batch;
+  LineBatch* batch;
   std::int64_t t;  // the stamp of the batch's first line
   LinePrinter* printer;
   bool read = false;
@@ -335,7 +340,7 @@ TextBlock workerText;
 
 void RunWorkerJob(void* arg) {
   auto& job = *static_cast<WorkerJob*>(arg);
-  job.read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(job.batch));
+  job.read = RunGuarded(ComputeLinesWork, job.batch);
   workerText.used = 0;
   workerText.full = false;
   if (job.read) {
@@ -351,14 +356,12 @@ bool AddChunkPair(ScanState& state, const std::uint8_t* first, std::size_t first
                   const std::uint8_t* second, std::size_t secondLines, Totals& workerTotals,
                   LinePrinter& workerPrinter, Output& out) {
   const std::uint32_t resolution = state.request->resolution;
-  const LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
-  // Each line stamped at its first frame + ceil(resolution / 2).
-  const std::uint64_t laterFrame = state.frame + firstLines * resolution;
-  WorkerJob job{&later, static_cast<std::int64_t>(laterFrame + resolution - resolution / 2),
+  LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
+  WorkerJob job{&later, FirstStamp(state.frame + firstLines * resolution, resolution),
                 &workerPrinter};
   PostJob(RunWorkerJob, &job);
-  const LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
-  const bool read = RunGuarded(ComputeLinesWork, const_cast<LineBatch*>(&now));
+  LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
+  const bool read = RunGuarded(ComputeLinesWork, &now);
   if (read) PrintBatch(state, now, out);
   AwaitJob();
   if (!read || !job.read) return false;
