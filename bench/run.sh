@@ -7,8 +7,10 @@
 #
 # DIR holds the generated WAVs (default /tmp/ampdots-bench), MIB their size
 # (default 1024), ROUNDS the runs per command (default 5). AMPDOTS_BENCH_CASES
-# names the sample formats to time (default: all). Builds the tool and the
-# WAV generator in the release tree first.
+# names the sample formats to time (default: all). AMPDOTS_BENCH_BASELINE
+# names another ampdots binary (an older build, say) to time in the same
+# rounds, with its ratio to cat and the new/old ratio. Builds the tool and
+# the WAV generator in the release tree first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/release
@@ -43,6 +45,7 @@ time_one() {
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+base=${AMPDOTS_BENCH_BASELINE:-}
 peers=()
 command -v sox > /dev/null && peers+=(sox)
 command -v ffmpeg > /dev/null && peers+=(ffmpeg)
@@ -65,15 +68,20 @@ for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw}; do
   for ((r = 0; r < rounds; r++)); do
     times[cat]+="$(time_one cat "$file") "
     times[ampdots]+="$(time_one "$bin/ampdots" "$file" 0 100000) "
+    [ -z "$base" ] || times[baseline]+="$(time_one "$base" "$file" 0 100000) "
     for p in "${peers[@]}"; do times[$p]+="$(time_one run_peer "$p" "$file") "; done
   done
   cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
   amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
-  for cmd in cat ampdots "${peers[@]}"; do
+  cmds=(cat ampdots)
+  [ -z "$base" ] || cmds+=(baseline)
+  for cmd in "${cmds[@]}" "${peers[@]}"; do
     s=$(tr ' ' '\n' <<< "${times[$cmd]}" | grep . | median)
     case $cmd in
       cat) ratio="" ;;
       ampdots) ratio=$(printf 'ampdots/cat %.2f' "$(calc "$s / $cat_s")") ;;
+      baseline) ratio=$(printf 'baseline/cat %.2f new/old %.3f' "$(calc "$s / $cat_s")" \
+                               "$(calc "$amp_s / $s")") ;;
       *) ratio=$(printf '%s/ampdots %.1f' "$cmd" "$(calc "$s / $amp_s")") ;;
     esac
     printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$cmd" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"

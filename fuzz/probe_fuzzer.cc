@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "io/stream.h"
 #include "wav/probe.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "cli/run.h"
+#include "io/stream.h"
 
 namespace {
 

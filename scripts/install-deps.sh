@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what ampdots needs to build and test on Debian or Ubuntu, if it is
-# not there yet: a C++20 compiler, CMake 3.25+, Ninja and GoogleTest (the
-# tool alone needs only the first three).
+# not there yet: a C++20 compiler, CMake 3.25+, Ninja, GoogleTest and
+# libfuse3 with pkg-config (the tool alone needs only the first three; the
+# tests build a small failing filesystem with libfuse3, and skip those cases
+# without it).
 #   install-deps.sh [--ci]
 set -euo pipefail
 
@@ -11,6 +13,9 @@ command -v cmake >/dev/null || missing+=(cmake)
 command -v ninja >/dev/null || missing+=(ninja-build)
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest ] || [ -e /usr/lib/cmake/GTest ] ||
   ls /usr/lib/*/cmake/GTest >/dev/null 2>&1 || missing+=(libgtest-dev)
+command -v pkg-config >/dev/null || missing+=(pkg-config)
+pkg-config --exists fuse3 2>/dev/null || missing+=(libfuse3-dev)
+command -v fusermount3 >/dev/null || missing+=(fuse3)
 # --ci: also what continuous integration runs: clang with its fuzzing
 # runtime, valgrind, the format and lint checkers, groff for the manual page
 # and dpkg-dev for the package's dependencies.

@@ -88,6 +88,16 @@ float PeakDb(double peak) { return NarrowToFloat(20.0 * std::log10(peak * 0.0078
 
 namespace {
 
+// A file that could not be read to its end: the picture so far stands, and
+// this one line on standard error says why it stops there.
+int ReadFailed(const char* path, int error, Output& err) {
+  Put(err, "ampdots: cannot read ");
+  Put(err, path);
+  Put(err, ": ");
+  PutLine(err, std::strerror(error));
+  return 2;
+}
+
 // The interval checks and the scan, for a file the probe has accepted.
 // Returns 0 with `peaks` set, or the exit status to end with.
 int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
@@ -125,13 +135,7 @@ int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, S
   peaks = endFrame > startFrame ? ScanInterval(source, scan, out) : Peaks{};
   // The end of the data is no error, but a failed read is: a picture cut
   // short by a failing disk must not pass for the whole one.
-  if (source.error != 0) {
-    Put(err, "ampdots: cannot read ");
-    Put(err, args.path);
-    Put(err, ": ");
-    PutLine(err, std::strerror(source.error));
-    return 2;
-  }
+  if (source.error != 0) return ReadFailed(args.path, source.error, err);
   return 0;
 }
 
@@ -149,7 +153,7 @@ int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open
   WavAttributes wav;
   Source source;  // a stream stays open from the probe to the scan
   if (const int status = GetAttributes(args.path, open, out, wav, source); status != 0) {
-    return status;
+    return source.error != 0 ? ReadFailed(args.path, source.error, err) : status;
   }
   Peaks peaks;
   const int status = CheckAndScan(args, wav, open, source, out, err, peaks);

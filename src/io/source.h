@@ -1,9 +1,12 @@
 // Where the bytes of a WAV file come from: an open regular file, a stream
 // (a pipe, FIFO or socket, read once from front to back), or a block of
-// memory. The probe and the scan read only through ReadAt, so tests and
-// fuzzers can hand them bytes without touching the file system.
+// memory. The probe and the scan read only through ReadAt (and the scan
+// through ViewAt, io/mapping.h), so tests and fuzzers can hand them bytes
+// without touching the file system.
 #ifndef AMPDOTS_IO_SOURCE_H_
 #define AMPDOTS_IO_SOURCE_H_
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +14,10 @@
 #include <span>
 
 namespace ampdots {
+
+// Offsets stay 64-bit on every host: the build asks for 64-bit file
+// offsets, so a 32-bit one reads files past 2 GiB.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
 
 /// A stream keeps its first bytes, so that a header read at its start can be
 /// read again, and its last few, so that a reader may step just behind
@@ -21,6 +28,15 @@ inline constexpr std::size_t kStreamTailBytes = 64;
 /// What SourceLength says of a stream that has not ended yet.
 inline constexpr std::uint64_t kUnknownLength = std::numeric_limits<std::uint64_t>::max();
 
+/// A part of a regular file mapped into memory (io/mapping.h).
+struct MapWindow {
+  const std::uint8_t* at = nullptr;  ///< nullptr: not mapped
+  std::uint64_t offset = 0;          ///< file offset of at[0], a multiple of the page size
+  std::size_t length = 0;
+  bool reachesEnd = false;   ///< it ends where the mapped range (or the file) ends
+  bool readInstead = false;  ///< it could not be mapped, or its pages brought in: pread it
+};
+
 struct Source {
   int fd = -1;                         ///< open file or stream, or -1 for memory
   const std::uint8_t* data = nullptr;  ///< memory bytes when fd is -1
@@ -30,11 +46,11 @@ struct Source {
   /// disk would, so that tests can meet a read error.
   std::uint64_t failAt = kUnknownLength;
 
-  // The part of a regular file mapped by MapRange, so that the scan reads
-  // the file's pages where they are instead of copying them.
-  const std::uint8_t* map = nullptr;
-  std::uint64_t mapOffset = 0;  ///< file offset of map[0], a multiple of the page size
-  std::uint64_t mapLength = 0;
+  // The bytes of a regular file that the scan reads where they lie, and
+  // the windows of them mapped now: the newest and the one before it.
+  std::uint64_t mapFrom = 0;
+  std::uint64_t mapTo = 0;  ///< mapFrom == mapTo: nothing to map
+  MapWindow windows[2];
 
   // A stream: bytes come in order, once.
   bool stream = false;
@@ -52,13 +68,14 @@ struct Source {
 /// for its writer, as cat does. Directories and devices are refused.
 bool OpenSource(const char* path, Source& source);
 
+/// For tests: called between finding that a path is a FIFO and opening it
+/// for reading, where a loaded machine may pause for long.
+void SetFifoOpenPause(void (*pause)());
+
 /// A source over bytes the caller keeps alive.
 Source MemorySource(std::span<const std::uint8_t> bytes);
 
-/// The same bytes as a stream that hands out at most `piece` bytes a read,
-/// as a pipe hands out what its writer has written so far.
-void MemoryStream(std::span<const std::uint8_t> bytes, std::size_t piece, Source& source);
-
+/// Closes the file or stream; `error` stays, for the caller to report.
 void CloseSource(Source& source);
 
 /// The length of the source in bytes; kUnknownLength for a stream until it ends.
@@ -66,27 +83,8 @@ std::uint64_t SourceLength(const Source& source);
 
 /// Reads up to `count` bytes at `offset`. Returns how many were read; fewer
 /// than asked means the end of the data or a read error (then `error` is
-/// set). A stream reads forward, dropping the bytes it skips; of the bytes
-/// behind it, only its first kStreamHeadBytes and last kStreamTailBytes can
-/// be read again.
+/// set). A stream reads forward (io/stream.h).
 std::size_t ReadAt(Source& source, std::uint64_t offset, std::uint8_t* dst, std::size_t count);
-
-/// Maps bytes `from` to `to` of a regular file (its pages made ready at
-/// once), for ViewAt to hand out where they lie. Does nothing for other
-/// sources, or where the file cannot be mapped.
-void MapRange(Source& source, std::uint64_t from, std::uint64_t to);
-
-/// Up to `count` bytes at `offset`, as ReadAt reads them: where they lie in
-/// the mapped range, else read into `scratch` (which must hold `count`
-/// bytes). A file that shrank since it was mapped ends where it ends now.
-std::span<const std::uint8_t> ViewAt(Source& source, std::uint64_t offset, std::size_t count,
-                                     std::uint8_t* scratch);
-
-/// Runs `work(arg)`, which reads what ViewAt gave. Should the file be cut
-/// short by another process while `work` reads it, the read of a page that
-/// is gone ends `work` at once, and this returns false, instead of the
-/// signal ending the process.
-bool RunGuarded(void (*work)(void*), void* arg);
 
 /// How a run reaches the file named on its command line.
 using OpenFn = bool (*)(const char* path, Source& source);

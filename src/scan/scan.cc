@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "io/mapping.h"
 #include "scan/kernels.h"
 #include "scan/line_printer.h"
 #include "scan/worker.h"
@@ -78,6 +79,7 @@ struct Totals {
 // The line being built and the peaks of the interval so far.
 struct ScanState {
   const ScanRequest* request = nullptr;
+  Source* source = nullptr;
   Decoder decoder = Decoder::kNone;
   bool stereo = false;
   std::uint64_t frame = 0;  // index of the next frame to add
@@ -235,8 +237,6 @@ void ComputeLines(const LineBatch& b) {
   }
 }
 
-void ComputeLinesWork(void* batch) { ComputeLines(*static_cast<const LineBatch*>(batch)); }
-
 LineBatch MakeBatch(const ScanState& state, const std::uint8_t* bytes, std::size_t lines,
                     Totals& totals, int buffer) {
   return {state.request, state.decoder, bytes, lines, lineLengths[buffer], magnitudeBuffers[buffer],
@@ -307,23 +307,78 @@ void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, O
   }
 }
 
-// One chunk's frames for RunGuarded.
-struct ChunkWork {
-  ScanState* state;
+// A chunk's frames as the scan sees them: where they lie in the file, where
+// they were found (in a mapped window, or read into `scratch`), and where to
+// read them again, should a mapped page fault under them.
+struct Chunk {
+  std::uint64_t offset;
   const std::uint8_t* bytes;
   std::size_t frames;
-  Output* out;
+  std::uint8_t* scratch;  // room for a whole chunk
 };
 
-void AddChunkWork(void* arg) {
-  const auto& work = *static_cast<const ChunkWork*>(arg);
-  AddChunk(*work.state, work.bytes, work.frames, *work.out);
+// What a step changes before it prints anything: put back when a fault
+// ends the step part way.
+struct StepMark {
+  Totals totals;
+  std::uint64_t frame;
+  std::uint32_t count;
+};
+StepMark Mark(const ScanState& state) { return {state.totals, state.frame, state.count}; }
+void Restore(ScanState& state, const StepMark& mark) {
+  state.totals = mark.totals;
+  state.frame = mark.frame;
+  state.count = mark.count;
 }
 
-// Adds a chunk; false when the file was cut short while it was read.
-bool AddChunkGuarded(ScanState& state, const std::uint8_t* bytes, std::size_t frames, Output& out) {
-  ChunkWork work{&state, bytes, frames, &out};
-  return RunGuarded(AddChunkWork, &work);
+// A mapped page faulted under the chunk's frames from `done` on: they are
+// read again with pread, which tells why. A file cut short gives fewer
+// bytes, and those are added; a failing disk gives an error, left in the
+// source; bytes that read after all are added as if nothing had happened.
+// Returns the frames of the chunk added in all.
+std::size_t Reread(ScanState& state, const Chunk& chunk, std::size_t done, Output& out) {
+  const std::uint32_t align = state.request->blockAlign;
+  const std::size_t got = ReadAt(*state.source, chunk.offset + std::uint64_t{align} * done,
+                                 chunk.scratch, (chunk.frames - done) * align) /
+                          align;
+  AddChunk(state, chunk.scratch, got, out);
+  return done + got;
+}
+
+// AddChunk with every step that reads mapped bytes guarded. Each step
+// reads all its bytes before it prints, so a fault leaves nothing to take
+// back but the totals. Returns the frames added: fewer than the chunk's
+// when the file ended or failed.
+std::size_t AddChunkGuarded(ScanState& state, const Chunk& chunk, Output& out) {
+  const std::uint32_t resolution = state.request->resolution;
+  const std::uint32_t align = state.request->blockAlign;
+  std::size_t done = 0;
+  if (resolution != 0 && resolution <= state.chunkFrames && state.count == 0 &&
+      chunk.frames >= resolution) {
+    const StepMark mark = Mark(state);
+    const LineBatch batch =
+        MakeBatch(state, chunk.bytes, chunk.frames / resolution, state.totals, 0);
+    auto compute = [&] { ComputeLines(batch); };
+    if (!RunGuarded(compute)) {
+      Restore(state, mark);
+      return Reread(state, chunk, 0, out);
+    }
+    PrintBatch(state, batch, out);
+    done = batch.lines * resolution;
+  }
+  while (done < chunk.frames) {
+    const std::size_t left = chunk.frames - done;
+    const std::size_t run =
+        resolution == 0 ? left : std::min<std::size_t>(left, resolution - state.count);
+    const StepMark mark = Mark(state);
+    auto add = [&] { AddRun(state, chunk.bytes + done * align, run, out); };
+    if (!RunGuarded(add)) {
+      Restore(state, mark);
+      return Reread(state, chunk, done, out);
+    }
+    done += run;
+  }
+  return done;
 }
 
 // The worker's job: a batch, guarded as the scan's own reads are.
@@ -340,7 +395,8 @@ TextBlock workerText;
 
 void RunWorkerJob(void* arg) {
   auto& job = *static_cast<WorkerJob*>(arg);
-  job.read = RunGuarded(ComputeLinesWork, job.batch);
+  auto compute = [&] { ComputeLines(*job.batch); };
+  job.read = RunGuarded(compute);
   workerText.used = 0;
   workerText.full = false;
   if (job.read) {
@@ -351,27 +407,41 @@ void RunWorkerJob(void* arg) {
 
 // Two chunks of whole lines, one after the other: the worker works out and
 // prints aside the second's lines while this thread works out and prints
-// the first's. False when the file was cut short while they were read.
-bool AddChunkPair(ScanState& state, const std::uint8_t* first, std::size_t firstLines,
-                  const std::uint8_t* second, std::size_t secondLines, Totals& workerTotals,
-                  LinePrinter& workerPrinter, Output& out) {
+// the first's. A fault under either is decided as AddChunkGuarded decides
+// it, here. Returns the frames added.
+std::size_t AddChunkPair(ScanState& state, const Chunk& first, const Chunk& second,
+                         Totals& workerTotals, LinePrinter& workerPrinter, Output& out) {
   const std::uint32_t resolution = state.request->resolution;
-  LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
-  WorkerJob job{&later, FirstStamp(state.frame + firstLines * resolution, resolution),
-                &workerPrinter};
+  const Totals workerMark = workerTotals;
+  LineBatch later = MakeBatch(state, second.bytes, second.frames / resolution, workerTotals, 1);
+  WorkerJob job{&later, FirstStamp(state.frame + first.frames, resolution), &workerPrinter};
   PostJob(RunWorkerJob, &job);
-  LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
-  const bool read = RunGuarded(ComputeLinesWork, &now);
-  if (read) PrintBatch(state, now, out);
+  const StepMark mark = Mark(state);
+  const LineBatch now = MakeBatch(state, first.bytes, first.frames / resolution, state.totals, 0);
+  auto compute = [&] { ComputeLines(now); };
+  std::size_t done = first.frames;
+  if (RunGuarded(compute)) {
+    PrintBatch(state, now, out);
+  } else {
+    Restore(state, mark);
+    done = Reread(state, first, 0, out);
+  }
   AwaitJob();
-  if (!read || !job.read) return false;
+  if (done < first.frames || state.source->error != 0) {
+    workerTotals = workerMark;  // the scan ends before the worker's lines
+    return done;
+  }
+  if (!job.read) {
+    workerTotals = workerMark;
+    return done + Reread(state, second, 0, out);
+  }
   if (workerText.full) {
     PrintBatch(state, later, out);
   } else {
     PutBlock(out, workerText);
     state.frame += later.lines * resolution;
   }
-  return true;
+  return done + second.frames;
 }
 
 void MergePeaks(Totals& into, const Totals& from) {
@@ -436,6 +506,7 @@ void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, 
 Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   ScanState state;
   state.request = &request;
+  state.source = &source;
   state.decoder = DecoderFor(request.bytesPerSample, request.channels, request.formatCode);
   state.stereo = request.channels == 2;
   state.frame = request.startFrame;
@@ -450,10 +521,10 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   const auto view = [&](std::uint64_t frame, std::size_t frames, int buffer) {
     // Whole frames only: a frame is never decoded from stale buffer bytes,
     // and a file that shrank since it was probed ends the scan there.
+    const std::uint64_t offset = request.dataOffset + std::uint64_t{align} * frame;
     const std::span<const std::uint8_t> bytes =
-        ViewAt(source, request.dataOffset + std::uint64_t{align} * frame, frames * align,
-               frameBuffers[buffer]);
-    return std::pair(bytes.data(), bytes.size() / align);
+        ViewAt(source, offset, frames * align, frameBuffers[buffer]);
+    return Chunk{offset, bytes.data(), bytes.size() / align, frameBuffers[buffer]};
   };
   std::uint64_t remaining = request.endFrame - request.startFrame;
   MapRange(source, request.dataOffset + std::uint64_t{align} * request.startFrame,
@@ -470,32 +541,27 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   Totals workerTotals;
   while (remaining > 0) {
     const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    const auto [first, got] = view(state.frame, wanted, 0);
-    if (paired && got == wanted && wanted % resolution == 0 && remaining > wanted) {
+    const Chunk first = view(state.frame, wanted, 0);
+    std::uint64_t asked = wanted;
+    std::uint64_t added;
+    if (paired && first.frames == wanted && wanted % resolution == 0 && remaining > wanted) {
       const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
-      const auto [second, gotNext] = view(state.frame + wanted, wantedNext, 1);
-      if (gotNext == wantedNext && wantedNext % resolution == 0) {
-        if (!AddChunkPair(state, first, wanted / resolution, second, wantedNext / resolution,
-                          workerTotals, workerPrinter, out)) {
-          break;  // the file was cut short under us
-        }
-        remaining -= wanted + wantedNext;
-        if (out.failed) break;
-        continue;
+      const Chunk second = view(state.frame + wanted, wantedNext, 1);
+      asked += wantedNext;
+      if (second.frames == wantedNext && wantedNext % resolution == 0) {
+        added = AddChunkPair(state, first, second, workerTotals, workerPrinter, out);
+      } else {
+        // The last chunk, or a short one: both in turn.
+        added = AddChunkGuarded(state, first, out);
+        if (added == wanted) added += AddChunkGuarded(state, second, out);
       }
-      // The last chunk, or a short one: both in turn.
-      if (!AddChunkGuarded(state, first, got, out) ||
-          !AddChunkGuarded(state, second, gotNext, out) || gotNext < wantedNext) {
-        break;
-      }
-      remaining -= wanted + gotNext;
-      continue;
+    } else {
+      added = AddChunkGuarded(state, first, out);
     }
-    // A file cut short while its pages are being read ends the scan too.
-    if (!AddChunkGuarded(state, first, got, out)) break;
-    // Nothing more can be shown once standard output has failed.
-    if (got < wanted || out.failed) break;
-    remaining -= got;
+    // A file that ended or failed ends the scan, and nothing more can be
+    // shown once standard output has failed.
+    if (added < asked || source.error != 0 || out.failed) break;
+    remaining -= added;
   }
   if (paired) StopWorker();
   MergePeaks(state.totals, workerTotals);

@@ -153,7 +153,9 @@ ProbeResult Attributes(const Located& found, std::uint64_t length) {
 
 }  // namespace
 
-ProbeResult ProbeSource(Source& source) {
+namespace {
+
+ProbeResult ProbeReadable(Source& source) {
   std::uint8_t head[kHeadBytes] = {};
   const std::size_t got = ReadAt(source, 0, head, sizeof head);
   const std::uint64_t length = SourceLength(source);
@@ -181,6 +183,19 @@ ProbeResult ProbeSource(Source& source) {
   return result;
 }
 
+}  // namespace
+
+ProbeResult ProbeSource(Source& source) {
+  ProbeResult result = ProbeReadable(source);
+  // Bytes that failed to read are not the end of the file: nothing found
+  // in them, or missed for them, may be believed.
+  if (source.error != 0) {
+    result = ProbeResult{};
+    result.status = ProbeStatus::kReadError;
+  }
+  return result;
+}
+
 void PutNoFileMessage(Output& out, const char* path) {
   Put(out, "The file called ");
   Put(out, path);
@@ -195,7 +210,7 @@ int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& att
   }
   const ProbeResult probe = ProbeSource(source);
   if (!source.stream || probe.status != ProbeStatus::kOk) CloseSource(source);
-  if (probe.formatTagMissing) PutLine(out, kNoFormatMessage);
+  if (probe.formatTagMissing) PutLine(out, kNoFormatMessage);  // never with a read error
   switch (probe.status) {
     case ProbeStatus::kNoDataTag:
       PutLine(out, kNoDataMessage);
@@ -203,6 +218,8 @@ int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& att
     case ProbeStatus::kZeroWidthFrame:
       PutLine(out, kBadFrameMessage);
       return 1;
+    case ProbeStatus::kReadError:
+      return 2;
     case ProbeStatus::kOk:
       break;
   }

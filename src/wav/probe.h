@@ -43,6 +43,7 @@ enum class ProbeStatus {
   kOk,
   kNoDataTag,       ///< no "data" tag among the candidates, or a stream's walk failed
   kZeroWidthFrame,  ///< channels x bytesPerSample is 0: no frame to count
+  kReadError,       ///< a read of the header failed; the source holds its error
 };
 
 struct ProbeResult {
@@ -64,6 +65,8 @@ void PutNoFileMessage(Output& out, const char* path);
 /// Returns 0 with `attributes` set when the run can go on, else the exit
 /// status to end with. A regular file is closed again (the scan opens it
 /// anew); a stream is left open for the scan, since it can be read only once.
+/// After a read error nothing is printed, status 2 is returned and
+/// `source.error` tells the error.
 int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes,
                   Source& source);
 

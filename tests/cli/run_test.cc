@@ -217,27 +217,50 @@ TEST_F(MemoryRun, FileGoneBeforeTheScanIsAFileError) {
   EXPECT_EQ(Text(out), std::string(kBannerLine) + "The file called gone.wav cannot be found!\n");
 }
 
-// Opens the memory file with a read error from frame 1000 on.
+// Opens the memory file with reads failing from byte `FailAt()` on.
+std::uint64_t& FailAt() {
+  static std::uint64_t at = 0;
+  return at;
+}
 bool OpenFailing(const char* path, Source& source) {
   if (!testing::OpenMemoryFile(path, source)) return false;
-  source.failAt = 44 + 2 * 1000;
+  source.failAt = FailAt();
   return true;
 }
 
 TEST_F(MemoryRun, ReadErrorEndsTheRunAsAFileError) {
-  // 2000 frames of level 10 in lines of 400: the error comes in the third
-  // line, after two lines were printed; they stand, and no summary follows.
-  MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 2000));
+  // 8000 frames of level 10 in lines of 800 (a tenth of a second each),
+  // failing from frame 7900 on, past the bytes the probe reads: nine whole
+  // lines were read, they stand, and no summary follows.
+  MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 8000));
+  static Output out;
+  static Output err;
+  const char* argv[] = {"ampdots", "failing.wav", "0", "1", "800"};
+  FailAt() = 44 + 2 * 7900;
+  EXPECT_EQ(ampdots::Run(5, argv, out, err, OpenFailing), 2);
+  std::string lines = kBannerLine;
+  for (const char* stamp :
+       {"0.05", "0.15", "0.25", "0.35", "0.45", "0.55", "0.65", "0.75", "0.85"}) {
+    lines += std::string(stamp) + "\t..........\n";
+  }
+  EXPECT_EQ(Text(out), lines);
+  EXPECT_EQ(Text(err), "ampdots: cannot read failing.wav: Input/output error\n");
+  // The same file read whole: ten lines and the summary.
+  const testing::RunResult whole = RunInMemory({"failing.wav", "0", "1", "800"});
+  EXPECT_EQ(whole.status, 0);
+  EXPECT_EQ(whole.err, "");
+}
+
+TEST_F(MemoryRun, ReadErrorInTheHeaderIsAFileErrorToo) {
+  // Not a short file: nothing after the banner, the error, status 2.
+  MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 8000));
   static Output out;
   static Output err;
   const char* argv[] = {"ampdots", "failing.wav", "0", "1"};
+  FailAt() = 20;
   EXPECT_EQ(ampdots::Run(4, argv, out, err, OpenFailing), 2);
-  EXPECT_EQ(Text(out), std::string(kBannerLine) + "0.03\t..........\n0.08\t..........\n");
+  EXPECT_EQ(Text(out), std::string(kBannerLine));
   EXPECT_EQ(Text(err), "ampdots: cannot read failing.wav: Input/output error\n");
-  // The same file read whole: five lines and the summary.
-  const testing::RunResult whole = RunInMemory({"failing.wav", "0", "1"});
-  EXPECT_EQ(whole.status, 0);
-  EXPECT_EQ(whole.err, "");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <numeric>
 #include <vector>
 
+#include "io/mapping.h"
+#include "io/stream.h"
 #include "support/scratch_dir.h"
 
 namespace ampdots {
@@ -65,9 +67,10 @@ TEST(MappedSource, FileCutShortAfterMapping) {
   Source source;
   ASSERT_TRUE(OpenSource(path.c_str(), source));
   MapRange(source, 100, 65536);
-  ASSERT_NE(source.map, nullptr);
   std::uint8_t scratch[4096];
   const std::span<const std::uint8_t> whole = ViewAt(source, 8192, 4096, scratch);
+  const MapWindow& window = source.windows[0];
+  ASSERT_NE(window.at, nullptr);
   ASSERT_EQ(whole.size(), 4096u);
   EXPECT_NE(whole.data(), scratch);  // in place, not copied
   EXPECT_EQ(whole[1], (8192 + 1) % 256);
@@ -77,10 +80,11 @@ TEST(MappedSource, FileCutShortAfterMapping) {
   EXPECT_EQ(ViewAt(source, 12000, 4096, scratch).size(), 0u);
   static const std::uint8_t* gone;
   static volatile std::uint8_t seen;
-  gone = source.map + (40000 - source.mapOffset);
-  EXPECT_FALSE(RunGuarded([](void*) { seen = *gone; }, nullptr));
-  gone = source.map + (9000 - source.mapOffset);
-  EXPECT_TRUE(RunGuarded([](void*) { seen = *gone; }, nullptr));
+  auto touch = [] { seen = *gone; };
+  gone = window.at + (40000 - window.offset);
+  EXPECT_FALSE(RunGuarded(touch));
+  gone = window.at + (9000 - window.offset);
+  EXPECT_TRUE(RunGuarded(touch));
   EXPECT_EQ(seen, 9000 % 256);
   CloseSource(source);
 }

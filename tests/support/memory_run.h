@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/run.h"
+#include "io/stream.h"
 #include "support/wav_builder.h"
 
 namespace ampdots::testing {

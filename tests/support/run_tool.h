@@ -42,9 +42,11 @@ inline int ExitStatus(int wstatus) {
 
 // Runs the tool with `args`, standard input from `in` (closed here), and
 // standard output captured, or sent to `output` when one is named; on one
-// processor only when `oneProcessor` says so.
+// processor only when `oneProcessor` says so. A run still going after
+// `boundSeconds` (0: no bound) is ended by SIGALRM, status 142, so that a
+// hang fails its test instead of stalling the suite.
 inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::string& output,
-                     bool oneProcessor = false) {
+                     bool oneProcessor = false, unsigned boundSeconds = 0) {
   int outPipe[2];
   int errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {"", "pipe failed", -1};
@@ -68,6 +70,7 @@ inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::st
     close(outPipe[0]);
     close(errPipe[0]);
     signal(SIGPIPE, SIG_DFL);  // as a shell starts it, whatever the test runner does
+    if (boundSeconds > 0) alarm(boundSeconds);  // kept across exec
     std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
