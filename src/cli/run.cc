@@ -39,8 +39,9 @@ float NarrowToFloat(double value) {
 float ParseSeconds(const char* text) { return NarrowToFloat(std::strtod(text, nullptr)); }
 
 std::uint32_t ParseResolution(const char* text) {
-  const long value = std::strtol(text, nullptr, 10);
-  return static_cast<std::uint32_t>(static_cast<unsigned long>(value));
+  // 64 bits on every host, so that a 32-bit one reads what a 64-bit one does.
+  const long long value = std::strtoll(text, nullptr, 10);
+  return static_cast<std::uint32_t>(static_cast<unsigned long long>(value));
 }
 
 float ChooseMagnification(const char* text) {

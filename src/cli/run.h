@@ -28,8 +28,9 @@ struct Arguments {
 /// 0), then to single precision, past whose range a value becomes infinite.
 float ParseSeconds(const char* text);
 
-/// Base-10 integer text as strtol reads it, kept modulo 2^32 as unsigned:
-/// "-1" is 4294967295.
+/// Base-10 integer text as strtoll reads it (saturating at the 64-bit
+/// limits), kept modulo 2^32 as unsigned: "-1" is 4294967295, and
+/// "-4294967295" is 1.
 std::uint32_t ParseResolution(const char* text);
 
 /// Magnification from its text: a value at or below 0, or above 256, is 1.

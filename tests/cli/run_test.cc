@@ -30,6 +30,31 @@ TEST(Arguments, NumbersAsTheCLibraryReadsThem) {
   EXPECT_EQ(ParseResolution("x7"), 0u);
 }
 
+// Read as a 64-bit integer, saturating, then kept by its low 32 bits: the
+// same on hosts whose long is 32 bits as on those whose long is 64.
+TEST(Arguments, ResolutionPastThirtyTwoBits) {
+  const struct {
+    const char* text;
+    std::uint32_t resolution;
+  } cases[] = {
+      {"2147483647", 2147483647u},
+      {"2147483648", 2147483648u},
+      {"-2147483648", 2147483648u},  // 2^32 - 2^31
+      {"-2147483649", 2147483647u},  // 2^32 - 2^31 - 1
+      {"4294967296", 0u},            // 2^32
+      {"4294967297", 1u},
+      {"-4294967295", 1u},  // 2^64 - (2^32 - 1), low bits
+      {"-4294967296", 0u},
+      {"9223372036854775807", 4294967295u},  // 2^63 - 1
+      {"9223372036854775808", 4294967295u},  // saturates at 2^63 - 1
+      {"99999999999999999999", 4294967295u},
+      {"-9223372036854775808", 0u},   // -2^63
+      {"-99999999999999999999", 0u},  // saturates at -2^63
+      {"  +12", 12u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseResolution(c.text), c.resolution) << c.text;
+}
+
 TEST(Arguments, MagnificationOutOfRangeMeansOne) {
   EXPECT_EQ(ChooseMagnification("300"), 1.0f);  // not 256
   EXPECT_EQ(ChooseMagnification("256"), 256.0f);
