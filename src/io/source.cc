@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "io/mapping.h"
 #include "io/stream.h"
 
 namespace ampdots {
@@ -76,8 +75,6 @@ Source MemorySource(std::span<const std::uint8_t> bytes) {
 }
 
 void CloseSource(Source& source) {
-  UnmapWindows(source);
-  source.mapFrom = source.mapTo = 0;
   if (source.fd >= 0) close(source.fd);
   source.fd = -1;
   source.data = nullptr;

@@ -1,8 +1,7 @@
 // Where the bytes of a WAV file come from: an open regular file, a stream
 // (a pipe, FIFO or socket, read once from front to back), or a block of
-// memory. The probe and the scan read only through ReadAt (and the scan
-// through ViewAt, io/mapping.h), so tests and fuzzers can hand them bytes
-// without touching the file system.
+// memory. The probe and the scan read only through ReadAt, so tests and
+// fuzzers can hand them bytes without touching the file system.
 #ifndef AMPDOTS_IO_SOURCE_H_
 #define AMPDOTS_IO_SOURCE_H_
 
@@ -28,15 +27,6 @@ inline constexpr std::size_t kStreamTailBytes = 64;
 /// What SourceLength says of a stream that has not ended yet.
 inline constexpr std::uint64_t kUnknownLength = std::numeric_limits<std::uint64_t>::max();
 
-/// A part of a regular file mapped into memory (io/mapping.h).
-struct MapWindow {
-  const std::uint8_t* at = nullptr;  ///< nullptr: not mapped
-  std::uint64_t offset = 0;          ///< file offset of at[0], a multiple of the page size
-  std::size_t length = 0;
-  bool reachesEnd = false;   ///< it ends where the mapped range (or the file) ends
-  bool readInstead = false;  ///< it could not be mapped, or its pages brought in: pread it
-};
-
 struct Source {
   int fd = -1;                         ///< open file or stream, or -1 for memory
   const std::uint8_t* data = nullptr;  ///< memory bytes when fd is -1
@@ -45,12 +35,6 @@ struct Source {
   /// Memory only: reads fail with EIO from this offset on, as a failing
   /// disk would, so that tests can meet a read error.
   std::uint64_t failAt = kUnknownLength;
-
-  // The bytes of a regular file that the scan reads where they lie, and
-  // the windows of them mapped now: the newest and the one before it.
-  std::uint64_t mapFrom = 0;
-  std::uint64_t mapTo = 0;  ///< mapFrom == mapTo: nothing to map
-  MapWindow windows[2];
 
   // A stream: bytes come in order, once.
   bool stream = false;

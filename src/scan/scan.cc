@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "io/mapping.h"
 #include "scan/kernels.h"
 #include "scan/line_printer.h"
 #include "scan/worker.h"
@@ -79,7 +78,6 @@ struct Totals {
 // The line being built and the peaks of the interval so far.
 struct ScanState {
   const ScanRequest* request = nullptr;
-  Source* source = nullptr;
   Decoder decoder = Decoder::kNone;
   bool stereo = false;
   std::uint64_t frame = 0;  // index of the next frame to add
@@ -307,86 +305,11 @@ void AddChunk(ScanState& state, const std::uint8_t* bytes, std::size_t frames, O
   }
 }
 
-// A chunk's frames as the scan sees them: where they lie in the file, where
-// they were found (in a mapped window, or read into `scratch`), and where to
-// read them again, should a mapped page fault under them.
-struct Chunk {
-  std::uint64_t offset;
-  const std::uint8_t* bytes;
-  std::size_t frames;
-  std::uint8_t* scratch;  // room for a whole chunk
-};
-
-// What a step changes before it prints anything: put back when a fault
-// ends the step part way.
-struct StepMark {
-  Totals totals;
-  std::uint64_t frame;
-  std::uint32_t count;
-};
-StepMark Mark(const ScanState& state) { return {state.totals, state.frame, state.count}; }
-void Restore(ScanState& state, const StepMark& mark) {
-  state.totals = mark.totals;
-  state.frame = mark.frame;
-  state.count = mark.count;
-}
-
-// A mapped page faulted under the chunk's frames from `done` on: they are
-// read again with pread, which tells why. A file cut short gives fewer
-// bytes, and those are added; a failing disk gives an error, left in the
-// source; bytes that read after all are added as if nothing had happened.
-// Returns the frames of the chunk added in all.
-std::size_t Reread(ScanState& state, const Chunk& chunk, std::size_t done, Output& out) {
-  const std::uint32_t align = state.request->blockAlign;
-  const std::size_t got = ReadAt(*state.source, chunk.offset + std::uint64_t{align} * done,
-                                 chunk.scratch, (chunk.frames - done) * align) /
-                          align;
-  AddChunk(state, chunk.scratch, got, out);
-  return done + got;
-}
-
-// AddChunk with every step that reads mapped bytes guarded. Each step
-// reads all its bytes before it prints, so a fault leaves nothing to take
-// back but the totals. Returns the frames added: fewer than the chunk's
-// when the file ended or failed.
-std::size_t AddChunkGuarded(ScanState& state, const Chunk& chunk, Output& out) {
-  const std::uint32_t resolution = state.request->resolution;
-  const std::uint32_t align = state.request->blockAlign;
-  std::size_t done = 0;
-  if (resolution != 0 && resolution <= state.chunkFrames && state.count == 0 &&
-      chunk.frames >= resolution) {
-    const StepMark mark = Mark(state);
-    const LineBatch batch =
-        MakeBatch(state, chunk.bytes, chunk.frames / resolution, state.totals, 0);
-    auto compute = [&] { ComputeLines(batch); };
-    if (!RunGuarded(compute)) {
-      Restore(state, mark);
-      return Reread(state, chunk, 0, out);
-    }
-    PrintBatch(state, batch, out);
-    done = batch.lines * resolution;
-  }
-  while (done < chunk.frames) {
-    const std::size_t left = chunk.frames - done;
-    const std::size_t run =
-        resolution == 0 ? left : std::min<std::size_t>(left, resolution - state.count);
-    const StepMark mark = Mark(state);
-    auto add = [&] { AddRun(state, chunk.bytes + done * align, run, out); };
-    if (!RunGuarded(add)) {
-      Restore(state, mark);
-      return Reread(state, chunk, done, out);
-    }
-    done += run;
-  }
-  return done;
-}
-
-// The worker's job: a batch, guarded as the scan's own reads are.
+// The worker's job: a batch whose bars it works out and prints aside.
 struct WorkerJob {
   LineBatch* batch;
   std::int64_t t;  // the stamp of the batch's first line
   LinePrinter* printer;
-  bool read = false;
 };
 
 // The worker's lines, printed into a block of their own and put out in
@@ -395,53 +318,34 @@ TextBlock workerText;
 
 void RunWorkerJob(void* arg) {
   auto& job = *static_cast<WorkerJob*>(arg);
-  auto compute = [&] { ComputeLines(*job.batch); };
-  job.read = RunGuarded(compute);
+  const LineBatch& b = *job.batch;
+  ComputeLines(b);
   workerText.used = 0;
   workerText.full = false;
-  if (job.read) {
-    const LineBatch& b = *job.batch;
-    PrintLines(*job.printer, job.t, b.request->resolution, b.lengths, b.lines, workerText);
-  }
+  PrintLines(*job.printer, job.t, b.request->resolution, b.lengths, b.lines, workerText);
 }
 
 // Two chunks of whole lines, one after the other: the worker works out and
 // prints aside the second's lines while this thread works out and prints
-// the first's. A fault under either is decided as AddChunkGuarded decides
-// it, here. Returns the frames added.
-std::size_t AddChunkPair(ScanState& state, const Chunk& first, const Chunk& second,
-                         Totals& workerTotals, LinePrinter& workerPrinter, Output& out) {
+// the first's.
+void AddChunkPair(ScanState& state, const std::uint8_t* first, std::size_t firstLines,
+                  const std::uint8_t* second, std::size_t secondLines, Totals& workerTotals,
+                  LinePrinter& workerPrinter, Output& out) {
   const std::uint32_t resolution = state.request->resolution;
-  const Totals workerMark = workerTotals;
-  LineBatch later = MakeBatch(state, second.bytes, second.frames / resolution, workerTotals, 1);
-  WorkerJob job{&later, FirstStamp(state.frame + first.frames, resolution), &workerPrinter};
+  LineBatch later = MakeBatch(state, second, secondLines, workerTotals, 1);
+  WorkerJob job{&later, FirstStamp(state.frame + firstLines * resolution, resolution),
+                &workerPrinter};
   PostJob(RunWorkerJob, &job);
-  const StepMark mark = Mark(state);
-  const LineBatch now = MakeBatch(state, first.bytes, first.frames / resolution, state.totals, 0);
-  auto compute = [&] { ComputeLines(now); };
-  std::size_t done = first.frames;
-  if (RunGuarded(compute)) {
-    PrintBatch(state, now, out);
-  } else {
-    Restore(state, mark);
-    done = Reread(state, first, 0, out);
-  }
+  const LineBatch now = MakeBatch(state, first, firstLines, state.totals, 0);
+  ComputeLines(now);
+  PrintBatch(state, now, out);
   AwaitJob();
-  if (done < first.frames || state.source->error != 0) {
-    workerTotals = workerMark;  // the scan ends before the worker's lines
-    return done;
-  }
-  if (!job.read) {
-    workerTotals = workerMark;
-    return done + Reread(state, second, 0, out);
-  }
   if (workerText.full) {
     PrintBatch(state, later, out);
   } else {
     PutBlock(out, workerText);
     state.frame += later.lines * resolution;
   }
-  return done + second.frames;
 }
 
 void MergePeaks(Totals& into, const Totals& from) {
@@ -506,7 +410,6 @@ void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, 
 Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   ScanState state;
   state.request = &request;
-  state.source = &source;
   state.decoder = DecoderFor(request.bytesPerSample, request.channels, request.formatCode);
   state.stereo = request.channels == 2;
   state.frame = request.startFrame;
@@ -520,15 +423,14 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   state.chunkFrames = chunkFrames;
   const auto view = [&](std::uint64_t frame, std::size_t frames, int buffer) {
     // Whole frames only: a frame is never decoded from stale buffer bytes,
-    // and a file that shrank since it was probed ends the scan there.
-    const std::uint64_t offset = request.dataOffset + std::uint64_t{align} * frame;
-    const std::span<const std::uint8_t> bytes =
-        ViewAt(source, offset, frames * align, frameBuffers[buffer]);
-    return Chunk{offset, bytes.data(), bytes.size() / align, frameBuffers[buffer]};
+    // and a file that shrank since it was probed, or failed to read, ends
+    // the scan there.
+    std::uint8_t* const bytes = frameBuffers[buffer];
+    const std::size_t got =
+        ReadAt(source, request.dataOffset + std::uint64_t{align} * frame, bytes, frames * align);
+    return std::pair(static_cast<const std::uint8_t*>(bytes), got / align);
   };
   std::uint64_t remaining = request.endFrame - request.startFrame;
-  MapRange(source, request.dataOffset + std::uint64_t{align} * request.startFrame,
-           request.dataOffset + std::uint64_t{align} * request.endFrame);
   // Chunks of whole lines go two at a time, one to each thread, where the
   // interval is long enough to win back what starting a thread costs.
   // A line costs about as much to print as 64 bytes of samples to scan.
@@ -541,27 +443,29 @@ Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out) {
   Totals workerTotals;
   while (remaining > 0) {
     const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    const Chunk first = view(state.frame, wanted, 0);
-    std::uint64_t asked = wanted;
-    std::uint64_t added;
-    if (paired && first.frames == wanted && wanted % resolution == 0 && remaining > wanted) {
+    const auto [first, got] = view(state.frame, wanted, 0);
+    if (paired && got == wanted && wanted % resolution == 0 && remaining > wanted) {
       const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
-      const Chunk second = view(state.frame + wanted, wantedNext, 1);
-      asked += wantedNext;
-      if (second.frames == wantedNext && wantedNext % resolution == 0) {
-        added = AddChunkPair(state, first, second, workerTotals, workerPrinter, out);
-      } else {
-        // The last chunk, or a short one: both in turn.
-        added = AddChunkGuarded(state, first, out);
-        if (added == wanted) added += AddChunkGuarded(state, second, out);
+      const auto [second, gotNext] = view(state.frame + wanted, wantedNext, 1);
+      if (gotNext == wantedNext && wantedNext % resolution == 0) {
+        AddChunkPair(state, first, wanted / resolution, second, wantedNext / resolution,
+                     workerTotals, workerPrinter, out);
+        remaining -= wanted + wantedNext;
+        if (out.failed) break;
+        continue;
       }
-    } else {
-      added = AddChunkGuarded(state, first, out);
+      // The last chunk, or a short one: both in turn.
+      AddChunk(state, first, got, out);
+      AddChunk(state, second, gotNext, out);
+      if (gotNext < wantedNext) break;
+      remaining -= wanted + gotNext;
+      continue;
     }
+    AddChunk(state, first, got, out);
     // A file that ended or failed ends the scan, and nothing more can be
     // shown once standard output has failed.
-    if (added < asked || source.error != 0 || out.failed) break;
-    remaining -= added;
+    if (got < wanted || out.failed) break;
+    remaining -= got;
   }
   if (paired) StopWorker();
   MergePeaks(state.totals, workerTotals);

@@ -1,15 +1,13 @@
-// Faults in mapped pages, met by either thread of the scan, on a disk that
-// fails (support/failing_disk.h). Pages are left to fault where they are
-// read, as on kernels that cannot bring them in ahead; each fault must be
-// decided by reading the same bytes again: a read error ends the run with
-// status 2 after the lines before it.
+// A disk that fails (support/failing_disk.h) under either chunk of a pair,
+// the one the scan's own thread takes or the one the worker takes: a read
+// error ends the run with status 2 after the lines before it, and the
+// worker's lines past it are never shown.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "cli/run.h"
-#include "io/mapping.h"
 #include "scan/scan.h"
 #include "scan/worker.h"
 #include "support/failing_disk.h"
@@ -24,14 +22,8 @@ Output out;
 Output err;
 
 struct Knobs {
-  Knobs() {
-    SetPagePopulation(false);
-    SetWorkerUse(WorkerUse::kAlways);
-  }
-  ~Knobs() {
-    SetPagePopulation(true);
-    SetWorkerUse(WorkerUse::kLongScans);
-  }
+  Knobs() { SetWorkerUse(WorkerUse::kAlways); }
+  ~Knobs() { SetWorkerUse(WorkerUse::kLongScans); }
 };
 
 // 16-bit mono at 8000 Hz, level 10 throughout: 400-frame lines of ten dots.
@@ -39,7 +31,7 @@ struct Knobs {
 // in pairs, the first to this thread, the second to the worker.
 constexpr std::uint64_t kChunkBytes = 48800 * 2;
 
-TEST(ScanFault, EitherThreadMeetsTheBadPage) {
+TEST(ScanFault, EitherThreadsChunkFails) {
   const Bytes wav =
       testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, 8000 * 60));
   for (const std::uint64_t chunk : {8u, 9u}) {  // this thread's chunk, then the worker's
