@@ -17,8 +17,8 @@ command -v pkg-config >/dev/null || missing+=(pkg-config)
 pkg-config --exists fuse3 2>/dev/null || missing+=(libfuse3-dev)
 command -v fusermount3 >/dev/null || missing+=(fuse3)
 # --ci: also what continuous integration runs: clang with its fuzzing
-# runtime, valgrind, the format and lint checkers, groff for the manual page
-# and dpkg-dev for the package's dependencies.
+# runtime, valgrind, the format and lint checkers, groff for the manual page,
+# dpkg-dev for the package's dependencies, and the cross builds' tools.
 if [ "${1:-}" = "--ci" ]; then
   command -v clang++ >/dev/null || missing+=(clang)
   ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a >/dev/null 2>&1 ||
@@ -28,6 +28,12 @@ if [ "${1:-}" = "--ci" ]; then
   command -v cppcheck >/dev/null || missing+=(cppcheck)
   command -v groff >/dev/null || missing+=(groff)
   command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+  # Cross compilers and qemu-user, for the suite on 32-bit ARM and on
+  # big-endian s390x (the cross presets build GoogleTest from the sources
+  # libgtest-dev ships).
+  command -v arm-linux-gnueabihf-g++ >/dev/null || missing+=(g++-arm-linux-gnueabihf)
+  command -v s390x-linux-gnu-g++ >/dev/null || missing+=(g++-s390x-linux-gnu)
+  { command -v qemu-arm && command -v qemu-s390x; } >/dev/null || missing+=(qemu-user)
 fi
 
 # The presets need CMake 3.25 or later (Debian 12, Ubuntu 23.04 and later

@@ -2,9 +2,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "io/stream.h"
@@ -73,6 +78,59 @@ TEST(FileSource, CutShortWhileRead) {
   EXPECT_EQ(ReadAt(source, 12000, bytes, sizeof bytes), 0u);
   EXPECT_EQ(source.error, 0);
   CloseSource(source);
+}
+
+// A writer process for a named FIFO: opens it (waiting for a reader), after
+// `delayMs` if given, writes `bytes`, and ends with status 0, or 3 when
+// the reader let go of the FIFO first.
+pid_t StartFifoWriter(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                      int delayMs) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  signal(SIGPIPE, SIG_IGN);
+  std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+  const int fd = open(path.c_str(), O_WRONLY);
+  std::size_t done = 0;
+  while (fd >= 0 && done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(3);
+    done += static_cast<std::size_t>(n);
+  }
+  _exit(fd >= 0 ? 0 : 4);
+}
+
+// A reader that lets go of a FIFO, even for a moment, can leave its writer
+// without a reader: the writer dies of SIGPIPE and the picture ends early,
+// or the reader waits for a writer that has gone. With a long pause where
+// the FIFO is opened (as on a loaded machine), a writer that came first and
+// one that comes later are both read whole.
+TEST(NamedFifo, SlowOpenNeverLosesTheWriter) {
+  const std::vector<std::uint8_t> bytes = Counting(300000);
+  SetFifoOpenPause([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+  alarm(30);  // a hang ends the test binary instead of stalling the suite
+  for (const int writerDelayMs : {0, 600}) {
+    SCOPED_TRACE(writerDelayMs);
+    const testing::ScratchDir dir;
+    const std::string path = dir.Path("fifo");
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    const pid_t writer = StartFifoWriter(path, bytes, writerDelayMs);
+    // The first writer is waiting in its open before the reader comes.
+    if (writerDelayMs == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Source source;
+    ASSERT_TRUE(OpenSource(path.c_str(), source));
+    EXPECT_TRUE(source.stream);
+    std::vector<std::uint8_t> got(bytes.size() + 1);
+    EXPECT_EQ(ReadAt(source, 0, got.data(), got.size()), bytes.size());
+    got.resize(bytes.size());
+    EXPECT_EQ(got, bytes);
+    CloseSource(source);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  alarm(0);
+  SetFifoOpenPause(nullptr);
 }
 
 }  // namespace

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,10 +23,14 @@ namespace ampdots::testing {
 
 inline constexpr char kBannerLine[] = "Ampdots 1.01 by Velbrand\n";
 
+/// Whether the tool runs under an emulator (a build for another processor).
+inline bool Emulated() { return std::string(AMPDOTS_EMULATOR).size() > 0; }
+
 struct Ran {
   std::string out;
   std::string err;
   int status;
+  long peakKiB = 0;  ///< the run's largest resident memory
 };
 
 inline std::string Drain(int fd) {
@@ -71,10 +77,17 @@ inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::st
     close(errPipe[0]);
     signal(SIGPIPE, SIG_DFL);  // as a shell starts it, whatever the test runner does
     if (boundSeconds > 0) alarm(boundSeconds);  // kept across exec
-    std::vector<char*> argv{const_cast<char*>(AMPDOTS_BINARY)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    // Under the emulator's words, where the tool is built for another
+    // processor.
+    std::vector<std::string> words;
+    std::istringstream emulator(AMPDOTS_EMULATOR);
+    for (std::string word; emulator >> word;) words.push_back(word);
+    words.emplace_back(AMPDOTS_BINARY);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    execv(AMPDOTS_BINARY, argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   close(in);
@@ -82,8 +95,10 @@ inline Ran RunToolOn(const std::vector<std::string>& args, int in, const std::st
   close(errPipe[1]);
   Ran ran{Drain(outPipe[0]), Drain(errPipe[0]), -1};
   int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
   ran.status = ExitStatus(wstatus);
+  ran.peakKiB = usage.ru_maxrss;
   return ran;
 }
 
