@@ -155,7 +155,7 @@ void Lines(benchmark::State& state) {
       state, 0,
       [&] {
         out.used = 0;
-        LinePrinter printer = MakeLinePrinter(44100, 1.0 / 44100);
+        LinePrinter printer = MakeLinePrinter(44100, TimeColumnFor(1.0 / 44100));
         for (int t = 1; t <= kLines; ++t) PrintLine(printer, 4410000 + t, t % 40, out);
         bytes = out.used;
       },

@@ -7,12 +7,15 @@
 #include <cstring>
 #include <limits>
 
+#include "scan/plan.h"
 #include "scan/scan.h"
 #include "wav/probe.h"
 
 namespace ampdots {
 namespace {
 
+// What the run prints of its own, besides the banner, the probe's messages
+// and the picture: every text and format in one place.
 constexpr const char* kUsage[] = {
     "This program will print a basic waveform image",
     "Run with command line argument 1 being the name of the wavefile",
@@ -21,6 +24,10 @@ constexpr const char* kUsage[] = {
     ("Argument 5 (optional) is magnification: Above 1 magnifies (256 is the max).  "
      "Between 0 and 1 zooms out."),
 };
+constexpr char kReadErrorText[] = "ampdots: cannot read ";
+constexpr char kThresholdFormat[] = "Showing values above %.0f dB\n";
+constexpr char kMonoPeakFormat[] = "Peak over interval %.1f dB\n";
+constexpr char kStereoPeaksFormat[] = "Peaks over interval %.1f L %.1f R\n";
 
 constexpr float kMaxMagnification = 256.0f;
 
@@ -92,51 +99,54 @@ namespace {
 // A file that could not be read to its end: the picture so far stands, and
 // this one line on standard error says why it stops there.
 int ReadFailed(const char* path, int error, Output& err) {
-  Put(err, "ampdots: cannot read ");
+  Put(err, kReadErrorText);
   Put(err, path);
   Put(err, ": ");
   PutLine(err, std::strerror(error));
   return 2;
 }
 
-// The interval checks and the scan, for a file the probe has accepted.
-// Returns 0 with `peaks` set, or the exit status to end with.
-int CheckAndScan(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
-                 Output& out, Output& err, Peaks& peaks) {
+void PutSummary(const ScanPlan& plan, const Peaks& peaks, Output& out) {
+  PutF(out, kThresholdFormat, static_cast<double>(ThresholdDb(plan.magnification)));
+  if (plan.channels == 1) {
+    PutF(out, kMonoPeakFormat, static_cast<double>(PeakDb(peaks.left)));
+  } else if (plan.channels == 2) {
+    PutF(out, kStereoPeaksFormat, static_cast<double>(PeakDb(peaks.left)),
+         static_cast<double>(PeakDb(peaks.right)));
+  }
+}
+
+// The run once the probe has accepted the file: the interval and layout
+// checks, the scan and the summary. Returns the exit status.
+int ScanAndSum(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
+               Output& out, Output& err) {
   const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
   const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
   if (startFrame >= stopFrame) {
     PutLine(out, kBadIntervalMessage);
     return 1;
   }
-  const std::uint32_t endFrame = std::min(stopFrame, wav.frameCount);
-  // Every layout with a decoder is at most 8 bytes a frame; a wider one, or
-  // one that no decoder reads, would only draw a picture of nothing.
-  const Decoder decoder = DecoderFor(wav.bytesPerSample, wav.channels, wav.formatCode);
-  if (decoder == Decoder::kNone) {
+  const ScanPlan plan = MakePlan(wav, startFrame, std::min(stopFrame, wav.frameCount),
+                                 ChooseResolution(args, wav.sampleRate), args.magnification);
+  // A layout that no decoder reads would only draw a picture of nothing.
+  if (plan.decoder == Decoder::kNone) {
     PutLine(out, kBadFrameMessage);
     return 1;
   }
-  if (!source.stream && !open(args.path, source)) {
-    PutNoFileMessage(out, args.path);
-    return 2;
+  // A file is opened again for the scan, as it was for the probe; a stream
+  // can be read only once, and goes on from where the probe stopped.
+  if (!source.stream) {
+    CloseSource(source);
+    if (!open(args.path, source)) {
+      PutNoFileMessage(out, args.path);
+      return 2;
+    }
   }
-  ScanRequest scan;
-  scan.dataOffset = wav.dataOffset;
-  scan.bytesPerSample = wav.bytesPerSample;
-  scan.channels = wav.channels;
-  scan.formatCode = wav.formatCode;
-  scan.blockAlign = wav.bytesPerSample * wav.channels;
-  scan.startFrame = startFrame;
-  scan.endFrame = endFrame;
-  scan.resolution = ChooseResolution(args, wav.sampleRate);
-  scan.sampleRate = wav.sampleRate;
-  scan.magnification = args.magnification;
-  scan.secondsPerLine = static_cast<double>(scan.resolution) / wav.sampleRate;
-  peaks = endFrame > startFrame ? ScanInterval(source, scan, out) : Peaks{};
+  const Peaks peaks = plan.endFrame > plan.startFrame ? ScanInterval(source, plan, out) : Peaks{};
   // The end of the data is no error, but a failed read is: a picture cut
   // short by a failing disk must not pass for the whole one.
   if (source.error != 0) return ReadFailed(args.path, source.error, err);
+  PutSummary(plan, peaks, out);
   return 0;
 }
 
@@ -150,25 +160,16 @@ int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open
     return 1;
   }
   const Arguments args = ParseArguments(count, argv + 1);
-
   WavAttributes wav;
-  Source source;  // a stream stays open from the probe to the scan
-  if (const int status = GetAttributes(args.path, open, out, wav, source); status != 0) {
-    return source.error != 0 ? ReadFailed(args.path, source.error, err) : status;
+  Source source;
+  int status = GetAttributes(args.path, open, out, wav, source);
+  if (status == 0) {
+    status = ScanAndSum(args, wav, open, source, out, err);
+  } else if (source.error != 0) {
+    status = ReadFailed(args.path, source.error, err);
   }
-  Peaks peaks;
-  const int status = CheckAndScan(args, wav, open, source, out, err, peaks);
   CloseSource(source);
-  if (status != 0) return status;
-
-  PutF(out, "Showing values above %.0f dB\n", static_cast<double>(ThresholdDb(args.magnification)));
-  if (wav.channels == 1) {
-    PutF(out, "Peak over interval %.1f dB\n", static_cast<double>(PeakDb(peaks.left)));
-  } else if (wav.channels == 2) {
-    PutF(out, "Peaks over interval %.1f L %.1f R\n", static_cast<double>(PeakDb(peaks.left)),
-         static_cast<double>(PeakDb(peaks.right)));
-  }
-  return 0;
+  return status;
 }
 
 }  // namespace ampdots

@@ -92,12 +92,13 @@ std::uint64_t SourceLength(const Source& source) {
 
 std::size_t ReadAt(Source& source, std::uint64_t offset, std::uint8_t* dst, std::size_t count) {
   if (source.stream) return ReadStream(source, offset, dst, count);
+  if (source.reader != nullptr) return source.reader(source, offset, dst, count, source.error);
   if (source.fd < 0) {
-    const std::uint64_t end = std::min(source.length, source.failAt);
     std::size_t n = 0;
-    if (offset < end) n = static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, count));
+    if (offset < source.length) {
+      n = static_cast<std::size_t>(std::min<std::uint64_t>(source.length - offset, count));
+    }
     if (n > 0) std::memcpy(dst, source.data + offset, n);
-    if (n < count && end < source.length) source.error = EIO;
     return n;
   }
   constexpr auto kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());

@@ -32,9 +32,11 @@ struct Source {
   const std::uint8_t* data = nullptr;  ///< memory bytes when fd is -1
   std::uint64_t length = 0;            ///< memory length when fd is -1
   int error = 0;                       ///< errno of a failed read, else 0
-  /// Memory only: reads fail with EIO from this offset on, as a failing
-  /// disk would, so that tests can meet a read error.
-  std::uint64_t failAt = kUnknownLength;
+  /// Memory of `length` bytes read by a reader of the caller's instead
+  /// (tests fail reads this way, as a failing disk does): it returns the
+  /// bytes read and sets `error` when it fails.
+  std::size_t (*reader)(const Source& source, std::uint64_t offset, std::uint8_t* dst,
+                        std::size_t count, int& error) = nullptr;
 
   // A stream: bytes come in order, once.
   bool stream = false;

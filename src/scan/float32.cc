@@ -1,6 +1,7 @@
 #include <array>
 #include <cmath>
 
+#include "io/bytes.h"
 #include "scan/decode.h"
 
 namespace ampdots {
@@ -22,9 +23,9 @@ constexpr std::array<double, 23> dpowers = MantissaWeights();
 }  // namespace
 
 double Float32Convert(int b0, int b1, int b2, int b3) {
-  const unsigned word =
-      (static_cast<unsigned>(b0) & 0xFFu) | ((static_cast<unsigned>(b1) & 0xFFu) << 8) |
-      ((static_cast<unsigned>(b2) & 0xFFu) << 16) | ((static_cast<unsigned>(b3) & 0xFFu) << 24);
+  const std::uint8_t bytes[] = {static_cast<std::uint8_t>(b0), static_cast<std::uint8_t>(b1),
+                                static_cast<std::uint8_t>(b2), static_cast<std::uint8_t>(b3)};
+  const std::uint32_t word = Assem4(bytes);
   // Twice the mantissa fraction, in [0, 2).
   double decimal = 0.0;
   for (int k = 0; k <= 22; ++k) {

@@ -4,6 +4,11 @@
 #include <bit>
 #include <iterator>
 #include <numeric>
+#include <type_traits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace ampdots {
 namespace {
@@ -11,11 +16,6 @@ namespace {
 // Lanes processed side by side; the compiler turns each row of lanes into
 // vector instructions. Even lanes hold left samples, odd lanes right ones.
 constexpr std::size_t kLanes = 16;
-
-inline std::uint32_t FloatWord(const std::uint8_t* b) {
-  return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-         (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
-}
 
 // Lanes [0, seen) hold the largest magnitudes of their samples.
 template <typename T, std::size_t kCount>
@@ -83,13 +83,13 @@ void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, 
   std::size_t i = 0;
   for (; samples - i >= kLanes; i += kLanes) {
     for (std::size_t j = 0; j < kLanes; ++j) {
-      const std::uint32_t magnitude = FloatWord(bytes + 4 * (i + j)) & 0x7FFFFFFF;
+      const std::uint32_t magnitude = Assem4(bytes + 4 * (i + j)) & 0x7FFFFFFF;
       magnitudes[i + j] = FloatMagnitudeLevel(magnitude);
       max[j] = std::max(max[j], magnitude);
     }
   }
   for (std::size_t j = 0; i < samples; ++i, ++j) {
-    const std::uint32_t magnitude = FloatWord(bytes + 4 * i) & 0x7FFFFFFF;
+    const std::uint32_t magnitude = Assem4(bytes + 4 * i) & 0x7FFFFFFF;
     magnitudes[i] = FloatMagnitudeLevel(magnitude);
     max[j] = std::max(max[j], magnitude);
   }
@@ -123,62 +123,57 @@ bool SetVectorKernels(bool enabled) {
   return HasAvx2();
 }
 
+// The vector loop where the processor has one, else the portable one.
+#if defined(__x86_64__)
+#define AMPDOTS_VECTOR(loop) loop
+#else
+#define AMPDOTS_VECTOR(loop) nullptr
+#endif
+
+template <typename... Args>
+void VectorOr(std::type_identity_t<void (*)(Args...)> vector, void (*portable)(Args...),
+              std::type_identity_t<Args>... args) {
+  (vector != nullptr && HasAvx2() ? vector : portable)(args...);
+}
+
 void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm16(bytes, samples, stereo, totals);
-#endif
-  PortablePcm16(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Pcm16), PortablePcm16, bytes, samples, stereo, totals);
 }
 
 void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm24(bytes, samples, stereo, totals);
-#endif
-  PortablePcm24(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Pcm24), PortablePcm24, bytes, samples, stereo, totals);
 }
 
 void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm32(bytes, samples, stereo, totals);
-#endif
-  PortablePcm32(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Pcm32), PortablePcm32, bytes, samples, stereo, totals);
 }
 
 // One-byte samples stand for 16-bit values (|contribution| <= 2^15): rows
 // as for 16-bit samples.
 void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Pcm8(bytes, samples, stereo, totals);
-#endif
-  AccumulatePcm<Pcm8Layout, 32767>(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Pcm8), AccumulatePcm<Pcm8Layout, 32767>, bytes, samples, stereo,
+           totals);
 }
 
 void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Companded<MuLawRows>(bytes, samples, stereo, totals);
-#endif
-  AccumulatePcm<MuLawLayout, 32767>(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Companded<MuLawRows>), AccumulatePcm<MuLawLayout, 32767>, bytes,
+           samples, stereo, totals);
 }
 
 void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Companded<ALawRows>(bytes, samples, stereo, totals);
-#endif
-  AccumulatePcm<ALawLayout, 32767>(bytes, samples, stereo, totals);
+  VectorOr(AMPDOTS_VECTOR(Avx2Companded<ALawRows>), AccumulatePcm<ALawLayout, 32767>, bytes,
+           samples, stereo, totals);
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      double* magnitudes, FloatPeaks& peaks) {
-#if defined(__x86_64__)
-  if (HasAvx2()) return Avx2Float(bytes, samples, stereo, magnitudes, peaks);
-#endif
-  PortableFloat(bytes, samples, stereo, magnitudes, peaks);
+  VectorOr(AMPDOTS_VECTOR(Avx2Float), PortableFloat, bytes, samples, stereo, magnitudes, peaks);
 }
 
 }  // namespace ampdots

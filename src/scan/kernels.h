@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "io/bytes.h"
 #include "scan/decode.h"
 
 namespace ampdots {
@@ -27,18 +28,15 @@ struct PcmTotals {
 
 /// A little-endian 16-bit, 24-bit or 32-bit sample's signed value.
 inline std::int32_t Pcm16Value(const std::uint8_t* b) {
-  return static_cast<std::int16_t>(b[0] | (b[1] << 8));
+  return static_cast<std::int16_t>(Assem2(b));
 }
 
 inline std::int32_t Pcm24Value(const std::uint8_t* b) {
-  const auto raw = static_cast<std::uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16));
-  return static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend from bit 23
+  return static_cast<std::int32_t>(Assem3(b) << 8) >> 8;  // sign-extend from bit 23
 }
 
 inline std::int32_t Pcm32Value(const std::uint8_t* b) {
-  return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-      (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24));
+  return static_cast<std::int32_t>(Assem4(b));
 }
 
 /// One-byte samples as the 16-bit values they stand for: unsigned 8-bit

@@ -92,12 +92,18 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
 
 }  // namespace
 
-LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine) {
+LinePrinter MakeLinePrinter(std::uint32_t sampleRate, TimeColumn column) {
   LinePrinter p;
   p.sampleRate = sampleRate;
-  p.decimals = secondsPerLine >= 0.025 ? 2 : 3;
-  p.withFrame = secondsPerLine <= 0.001;
+  p.decimals = column.decimals;
+  p.withFrame = column.withFrame;
   return p;
+}
+
+void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double secondsPerLine,
+              Output& out) {
+  LinePrinter printer = MakeLinePrinter(sampleRate, TimeColumnFor(secondsPerLine));
+  PrintLine(printer, t, length, out);
 }
 
 namespace {

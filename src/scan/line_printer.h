@@ -10,6 +10,7 @@
 
 #include "io/output.h"
 #include "scan/format.h"
+#include "scan/plan.h"
 
 namespace ampdots {
 
@@ -30,9 +31,8 @@ struct LinePrinter {
   char stamp[2 * kMaxNumberText + 2] = {};
 };
 
-/// A printer for lines of `secondsPerLine`: two decimals from 0.025 s,
-/// three below, and the frame index too from 0.001 s down.
-LinePrinter MakeLinePrinter(std::uint32_t sampleRate, double secondsPerLine);
+/// A printer for lines with times of `sampleRate` in the form `column` says.
+LinePrinter MakeLinePrinter(std::uint32_t sampleRate, TimeColumn column);
 
 /// Prints `count` lines, for frames t, t + step, t + 2 step, ..., with bars
 /// of BarDots(lengths[i]) dots.

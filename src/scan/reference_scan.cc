@@ -3,6 +3,7 @@
 // against, and the path for lines too long for its exact integer sums.
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "scan/decode.h"
 #include "scan/scan.h"
@@ -12,37 +13,23 @@ namespace {
 
 constexpr std::uint32_t kReferenceChunkFrames = 4096;
 
+// The per-sample decoder of each layout, in the order of Decoder's values.
+using SampleDecoder = Level (*)(const std::uint8_t*);
+constexpr SampleDecoder kSampleDecoders[] = {nullptr,     DecodePcm8,  DecodeMuLaw, DecodeALaw,
+                                             DecodePcm16, DecodePcm24, DecodePcm32, DecodeFloat32};
+
+static_assert(std::size(kSampleDecoders) == static_cast<std::size_t>(Decoder::kFloat32) + 1);
+
 Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
-  switch (decoder) {
-    case Decoder::kPcm8:
-      return DecodePcm8(bytes);
-    case Decoder::kMuLaw:
-      return DecodeMuLaw(bytes);
-    case Decoder::kALaw:
-      return DecodeALaw(bytes);
-    case Decoder::kPcm16:
-      return DecodePcm16(bytes);
-    case Decoder::kPcm24:
-      return DecodePcm24(bytes);
-    case Decoder::kPcm32:
-      return DecodePcm32(bytes);
-    case Decoder::kFloat32:
-      return DecodeFloat32(bytes);
-    case Decoder::kNone:
-      break;
-  }
-  return {0.0, 0.0};
+  return kSampleDecoders[static_cast<int>(decoder)](bytes);
 }
 
-void ReferenceWaveform(std::int64_t t, std::uint32_t sampleRate, double length,
-                       double secondsPerLine, Output& out) {
-  const float time = static_cast<float>(t) / static_cast<float>(sampleRate);
-  if (secondsPerLine >= 0.025) {
-    PutF(out, "%.2f\t", static_cast<double>(time));
-  } else if (secondsPerLine > 0.001) {
-    PutF(out, "%.3f\t", static_cast<double>(time));
-  } else {
+void ReferenceWaveform(std::int64_t t, const ScanPlan& plan, double length, Output& out) {
+  const float time = static_cast<float>(t) / static_cast<float>(plan.sampleRate);
+  if (plan.time.withFrame) {
     PutF(out, "%.3f\t%lld\t", static_cast<double>(time), static_cast<long long>(t));
+  } else {
+    PutF(out, plan.time.decimals == 2 ? "%.2f\t" : "%.3f\t", static_cast<double>(time));
   }
   PutRepeated(out, '.', BarDots(length));
   PutChar(out, '\n');
@@ -50,41 +37,35 @@ void ReferenceWaveform(std::int64_t t, std::uint32_t sampleRate, double length,
 
 }  // namespace
 
-Peaks ScanIntervalReference(Source& source, const ScanRequest& request, Output& out) {
-  const Decoder decoder = DecoderFor(request.bytesPerSample, request.channels, request.formatCode);
-  const std::uint32_t align = request.blockAlign;
-  std::uint8_t frames[kReferenceChunkFrames * kMaxBlockAlign];
+Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out) {
+  const std::uint32_t align = plan.frameBytes;
+  std::uint8_t frames[kReferenceChunkFrames * kMaxFrameBytes];
 
   Peaks peaks;
   double lineSum = 0.0;
   std::uint32_t count = 0;
-  std::uint64_t s = request.startFrame;
-  std::uint64_t remaining = request.endFrame - request.startFrame;
+  std::uint64_t s = plan.startFrame;
+  std::uint64_t remaining = plan.endFrame - plan.startFrame;
   while (remaining > 0) {
     const auto wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kReferenceChunkFrames));
-    const std::uint64_t at = request.dataOffset + std::uint64_t{align} * s;
     // Whole frames only: a frame is never decoded from stale buffer bytes.
-    const std::size_t got = ReadAt(source, at, frames, wanted * align) / align;
+    const std::size_t got = ReadAt(source, FrameOffset(plan, s), frames, wanted * align) / align;
     for (std::size_t h = 0; h < got; ++h, ++s) {
       const std::uint8_t* frame = frames + h * align;
-      if (decoder != Decoder::kNone) {
-        const Level left = DecodeSample(decoder, frame);
+      if (plan.decoder != Decoder::kNone) {
+        const Level left = DecodeSample(plan.decoder, frame);
         CheckPeak(peaks.left, left.level);
         lineSum += left.contribution;
-        if (request.channels == 2) {
-          const Level right = DecodeSample(decoder, frame + request.bytesPerSample);
+        if (plan.channels == 2) {
+          const Level right = DecodeSample(plan.decoder, frame + plan.bytesPerSample);
           CheckPeak(peaks.right, right.level);
           lineSum += right.contribution;
         }
       }
-      if (++count == request.resolution) {
-        // Stamped at the line's first frame + ceil(resolution / 2).
-        const auto t = static_cast<std::int64_t>(s + 1 - count / 2);
-        if (request.channels == 2) lineSum *= 0.5;
-        const double length =
-            static_cast<double>(request.magnification) * (lineSum / request.resolution);
-        ReferenceWaveform(t, request.sampleRate, length, request.secondsPerLine, out);
+      if (++count == plan.resolution) {
+        const std::uint64_t first = s + 1 - count;
+        ReferenceWaveform(LineStamp(first, plan.resolution), plan, LineLength(plan, lineSum), out);
         lineSum = 0.0;
         count = 0;
       }

@@ -8,6 +8,7 @@
 
 #include "io/output.h"
 #include "io/source.h"
+#include "scan/plan.h"
 
 namespace ampdots {
 
@@ -15,8 +16,7 @@ namespace ampdots {
 /// processor's cache while they are scanned, and as many frames as fit
 /// (24576 of the widest, 8 bytes; 196608 of one byte).
 inline constexpr std::uint32_t kChunkFrames = 24576;
-inline constexpr std::uint32_t kMaxBlockAlign = 8;
-inline constexpr std::uint32_t kChunkBytes = kChunkFrames * kMaxBlockAlign;
+inline constexpr std::uint32_t kChunkBytes = kChunkFrames * kMaxFrameBytes;
 
 /// Takes `frames` frames at a time whatever their width (0: as many as fit
 /// in kChunkBytes), so that tests cross chunk boundaries as often for
@@ -25,34 +25,10 @@ void SetChunkFrames(std::uint32_t frames);
 /// The longest bar: full scale 128 at the largest magnification, 256.
 inline constexpr std::size_t kMaxDots = 32768;
 
-struct ScanRequest {
-  std::uint64_t dataOffset = 0;
-  std::uint32_t bytesPerSample = 0;
-  std::uint32_t channels = 0;
-  std::uint32_t formatCode = 0;  ///< tells apart the one-byte and the 32-bit formats
-  std::uint32_t blockAlign = 0;  ///< 1 to kMaxBlockAlign
-  std::uint32_t startFrame = 0;
-  std::uint32_t endFrame = 0;    ///< exclusive, greater than startFrame
-  std::uint32_t resolution = 0;  ///< frames per line; 0 prints no line
-  std::uint32_t sampleRate = 0;
-  float magnification = 1.0f;
-  double secondsPerLine = 0.0;
-};
-
 struct Peaks {
   double left = 0.0;  ///< mono or left channel, in level units
   double right = 0.0;
 };
-
-/// The sample layouts that have a decoder; any other is scanned as frames
-/// that count toward lines but add nothing.
-enum class Decoder { kNone, kPcm8, kMuLaw, kALaw, kPcm16, kPcm24, kPcm32, kFloat32 };
-
-/// The decoder for mono or stereo samples of `bytesPerSample` bytes:
-/// one-byte samples by their format code (unsigned PCM, A-law, mu-law),
-/// 2 and 3 bytes as PCM whatever the code, 4 bytes as integer PCM for code
-/// 1 and as float for any other.
-Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t formatCode);
 
 /// Keeps the largest magnitude seen in `peak`.
 inline void CheckPeak(double& peak, double x) {
@@ -76,14 +52,15 @@ inline std::size_t BarDots(double length) {
 void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double secondsPerLine,
               Output& out);
 
-/// Scans frames startFrame to endFrame - 1 of `source`. If the source ends
-/// early (the file shrank since it was probed), the scan stops at the first
-/// frame that was not read whole.
-Peaks ScanInterval(Source& source, const ScanRequest& request, Output& out);
+/// Scans the plan's frames of `source`, printing a line per whole line of
+/// frames. If the source ends early (the file shrank since it was probed)
+/// or fails to read (then `source.error` says why), the scan stops at the
+/// first frame that was not read whole.
+Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out);
 
 /// The same scan one sample at a time through the per-sample decoders and
 /// printf, in 4096-frame reads: slow, and the measure of the fast one.
-Peaks ScanIntervalReference(Source& source, const ScanRequest& request, Output& out);
+Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out);
 
 }  // namespace ampdots
 

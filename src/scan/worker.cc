@@ -101,9 +101,9 @@ bool StartWorker() {
   return worker.running;
 }
 
-void PostJob(void (*job)(void*), void* arg) {
-  worker.job = job;
-  worker.arg = arg;
+void PostJobCall(void (*run)(void*), void* job) {
+  worker.job = run;
+  worker.arg = job;
   Publish(kPosted);
 }
 

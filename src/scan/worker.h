@@ -18,8 +18,14 @@ WorkerUse GetWorkerUse();
 /// one processor only. False where the caller works alone.
 bool StartWorker();
 
-/// Has the worker run `job(arg)`. One job at a time.
-void PostJob(void (*job)(void*), void* arg);
+/// Has the worker run `run(job)`. One job at a time.
+void PostJobCall(void (*run)(void*), void* job);
+
+/// Has the worker call `job()`; `job` must live until AwaitJob returns.
+template <typename Job>
+void PostJob(Job& job) {
+  PostJobCall([](void* j) { (*static_cast<Job*>(j))(); }, &job);
+}
 
 /// Waits for the job posted last.
 void AwaitJob();

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "wav/bytes.h"
+#include "io/bytes.h"
 
 namespace ampdots {
 namespace {
@@ -209,7 +209,6 @@ int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& att
     return 2;
   }
   const ProbeResult probe = ProbeSource(source);
-  if (!source.stream || probe.status != ProbeStatus::kOk) CloseSource(source);
   if (probe.formatTagMissing) PutLine(out, kNoFormatMessage);  // never with a read error
   switch (probe.status) {
     case ProbeStatus::kNoDataTag:

@@ -63,10 +63,9 @@ void PutNoFileMessage(Output& out, const char* path);
 
 /// Opens `path` into `source`, probes it and prints the probe's messages.
 /// Returns 0 with `attributes` set when the run can go on, else the exit
-/// status to end with. A regular file is closed again (the scan opens it
-/// anew); a stream is left open for the scan, since it can be read only once.
-/// After a read error nothing is printed, status 2 is returned and
-/// `source.error` tells the error.
+/// status to end with. The source is left open, whatever the outcome, for
+/// the caller to close. After a read error nothing is printed, status 2 is
+/// returned and `source.error` tells the error.
 int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes,
                   Source& source);
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -228,28 +230,40 @@ TEST_F(MemoryRun, StreamsInAnyPiecesPrintWhatFilesPrint) {
 }
 
 // Opens the memory file the first time only, as if it vanished after the probe.
+int openCalls = 0;
 bool OpenOnce(const char* path, Source& source) {
-  static int calls = 0;
-  return ++calls == 1 && testing::OpenMemoryFile(path, source);
+  return ++openCalls == 1 && testing::OpenMemoryFile(path, source);
 }
 
 TEST_F(MemoryRun, FileGoneBeforeTheScanIsAFileError) {
   MemoryFiles()["gone.wav"] = CanonicalWav({1, 8000, 16, 1}, Bytes(800, 0));
   static Output out;
   static Output err;
+  out.used = err.used = 0;
+  openCalls = 0;
   const char* argv[] = {"ampdots", "gone.wav", "0", "1"};
   EXPECT_EQ(ampdots::Run(4, argv, out, err, OpenOnce), 2);
   EXPECT_EQ(Text(out), std::string(kBannerLine) + "The file called gone.wav cannot be found!\n");
 }
 
-// Opens the memory file with reads failing from byte `FailAt()` on.
+// Opens the memory file with reads failing from byte `FailAt()` on, as a
+// failing disk's do.
 std::uint64_t& FailAt() {
   static std::uint64_t at = 0;
   return at;
 }
+std::size_t ReadFailing(const Source& source, std::uint64_t offset, std::uint8_t* dst,
+                        std::size_t count, int& error) {
+  const std::uint64_t end = std::min(source.length, FailAt());
+  const std::size_t n =
+      offset < end ? static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, count)) : 0;
+  if (n > 0) std::memcpy(dst, source.data + offset, n);
+  if (n < count && end < source.length) error = EIO;
+  return n;
+}
 bool OpenFailing(const char* path, Source& source) {
   if (!testing::OpenMemoryFile(path, source)) return false;
-  source.failAt = FailAt();
+  source.reader = ReadFailing;
   return true;
 }
 
@@ -260,6 +274,7 @@ TEST_F(MemoryRun, ReadErrorEndsTheRunAsAFileError) {
   MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 8000));
   static Output out;
   static Output err;
+  out.used = err.used = 0;
   const char* argv[] = {"ampdots", "failing.wav", "0", "1", "800"};
   FailAt() = 44 + 2 * 7900;
   EXPECT_EQ(ampdots::Run(5, argv, out, err, OpenFailing), 2);
@@ -281,6 +296,7 @@ TEST_F(MemoryRun, ReadErrorInTheHeaderIsAFileErrorToo) {
   MemoryFiles()["failing.wav"] = CanonicalWav({1, 8000, 16, 1}, Repeat({0x00, 0x0A}, 8000));
   static Output out;
   static Output err;
+  out.used = err.used = 0;
   const char* argv[] = {"ampdots", "failing.wav", "0", "1"};
   FailAt() = 20;
   EXPECT_EQ(ampdots::Run(4, argv, out, err, OpenFailing), 2);

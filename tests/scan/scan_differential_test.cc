@@ -58,14 +58,14 @@ struct Scanned {
   Peaks peaks;
 };
 
-using ScanFn = Peaks (*)(Source&, const ScanRequest&, Output&);
+using ScanFn = Peaks (*)(Source&, const ScanPlan&, Output&);
 
-Scanned RunScan(ScanFn scan, Source source, const ScanRequest& request) {
+Scanned RunScan(ScanFn scan, Source source, const ScanPlan& plan) {
   static Output out;
   out.fd = memfd_create("scan", 0);
   out.used = 0;
   out.failed = false;
-  const Peaks peaks = scan(source, request, out);
+  const Peaks peaks = scan(source, plan, out);
   Flush(out);
   std::string text(static_cast<std::size_t>(lseek(out.fd, 0, SEEK_END)), '\0');
   EXPECT_EQ(pread(out.fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
@@ -74,9 +74,9 @@ Scanned RunScan(ScanFn scan, Source source, const ScanRequest& request) {
   return {text, peaks};
 }
 
-void ExpectSameScan(const Source& source, const ScanRequest& request) {
-  const Scanned fast = RunScan(ScanInterval, source, request);
-  const Scanned reference = RunScan(ScanIntervalReference, source, request);
+void ExpectSameScan(const Source& source, const ScanPlan& plan) {
+  const Scanned fast = RunScan(ScanInterval, source, plan);
+  const Scanned reference = RunScan(ScanIntervalReference, source, plan);
   ASSERT_EQ(fast.text, reference.text);
   ASSERT_EQ(fast.peaks.left, reference.peaks.left);
   ASSERT_EQ(fast.peaks.right, reference.peaks.right);
@@ -87,6 +87,17 @@ struct Layout {
   std::uint32_t channels;
   std::uint32_t formatCode;  // 0: no decoder for one-byte samples
 };
+
+// What the probe would say of a canonical file of that layout.
+WavAttributes Attributes(const Layout& layout, std::uint32_t sampleRate) {
+  WavAttributes wav;
+  wav.sampleRate = sampleRate;
+  wav.bytesPerSample = layout.bits / 8;
+  wav.channels = layout.channels;
+  wav.formatCode = layout.formatCode;
+  wav.dataOffset = 44;
+  return wav;
+}
 
 // Vector loops or portable ones; with the worker taking every other chunk,
 // or without.
@@ -126,18 +137,11 @@ TEST_P(ScanDifferential, FastScanPrintsWhatTheReferencePrints) {
       const Source source = MemorySource(std::span<const std::uint8_t>(file.data(), length));
       for (const std::uint32_t resolution : resolutions) {
         for (const std::uint32_t start : {0u, 1u, 24575u}) {
-          ScanRequest r;
-          r.dataOffset = 44;
-          r.bytesPerSample = layout.bits / 8;
-          r.channels = layout.channels;
-          r.formatCode = layout.formatCode;
-          r.blockAlign = r.bytesPerSample * r.channels;
-          r.startFrame = start;
-          r.endFrame = kFrames - static_cast<std::uint32_t>(random() % 3);
-          r.resolution = resolution;
-          r.sampleRate = start == 1 ? 44100 : start == 0 ? 8000 : 7;
-          r.magnification = resolution < 441 ? 0.5f : resolution % 2 == 0 ? 1.0f : 255.5f;
-          r.secondsPerLine = static_cast<double>(resolution) / r.sampleRate;
+          const std::uint32_t rate = start == 1 ? 44100 : start == 0 ? 8000 : 7;
+          const float magnification = resolution < 441 ? 0.5f : resolution % 2 == 0 ? 1.0f : 255.5f;
+          const ScanPlan r = MakePlan(Attributes(layout, rate), start,
+                                      kFrames - static_cast<std::uint32_t>(random() % 3),
+                                      resolution, magnification);
           ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
               << layout.bits << "-bit x" << layout.channels << " code " << layout.formatCode
               << " resolution " << resolution << " start " << start << " length " << length;
@@ -159,16 +163,8 @@ TEST_P(ScanDifferential, PeakOfEachChunkCounts) {
         data[(std::size_t{loud} * 2 + channel) * bits / 8 + bits / 8 - 1] = 0x7F;
         const Bytes file = testing::CanonicalWav({2, 48000, bits, bits == 32 ? 3u : 1u}, data);
         const Source source = MemorySource(file);
-        ScanRequest r;
-        r.dataOffset = 44;
-        r.bytesPerSample = bits / 8;
-        r.channels = 2;
-        r.formatCode = bits == 32 ? 3 : 1;
-        r.blockAlign = 2 * bits / 8;
-        r.endFrame = kFrames;
-        r.resolution = 2400;
-        r.sampleRate = 48000;
-        r.secondsPerLine = 0.05;
+        const Layout layout{bits, 2, bits == 32 ? 3u : 1u};
+        const ScanPlan r = MakePlan(Attributes(layout, 48000), 0, kFrames, 2400, 1.0f);
         ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
             << bits << "-bit, loud frame " << loud << " channel " << channel;
       }

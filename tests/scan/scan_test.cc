@@ -62,34 +62,41 @@ struct ScanRun {
   Peaks peaks;
 };
 
-ScanRun Scan(const Bytes& frames, ScanRequest request, std::size_t keepBytes = SIZE_MAX) {
+// The layout and the interval to scan; at one frame a second, time stamps
+// read as frame indices.
+struct Request {
+  std::uint32_t bytesPerSample;
+  std::uint32_t channels;
+  std::uint32_t endFrame;
+  std::uint32_t resolution;
+  std::uint32_t startFrame = 0;
+  std::uint32_t sampleRate = 1;
+  float magnification = 1.0f;
+};
+
+ScanRun Scan(const Bytes& frames, const Request& request, std::size_t keepBytes = SIZE_MAX) {
   const Bytes file = testing::CanonicalWav(
       {request.channels, request.sampleRate, request.bytesPerSample * 8, 1}, frames);
   Source source =
       MemorySource(std::span<const std::uint8_t>(file.data(), std::min(keepBytes, file.size())));
+  WavAttributes wav;
+  wav.sampleRate = request.sampleRate;
+  wav.bytesPerSample = request.bytesPerSample;
+  wav.channels = request.channels;
+  wav.formatCode = request.bytesPerSample == 1 ? 0 : 1;  // one-byte samples with no decoder
+  if (request.bytesPerSample == 4) wav.formatCode = 3;
+  wav.dataOffset = 44;
   static Output out;
   out.used = 0;
-  request.dataOffset = 44;
-  request.blockAlign = request.bytesPerSample * request.channels;
-  if (request.secondsPerLine == 0.0) request.secondsPerLine = 1.0;
-  const Peaks peaks = ScanInterval(source, request, out);
+  const ScanPlan plan = MakePlan(wav, request.startFrame, request.endFrame, request.resolution,
+                                 request.magnification);
+  const Peaks peaks = ScanInterval(source, plan, out);
   return {std::string(Text(out)), peaks};
-}
-
-ScanRequest Request(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t end,
-                    std::uint32_t resolution) {
-  ScanRequest r;
-  r.bytesPerSample = bytesPerSample;
-  r.channels = channels;
-  r.endFrame = end;
-  r.resolution = resolution;
-  r.sampleRate = 1;  // time stamps then read as frame indices
-  return r;
 }
 
 TEST(ScanInterval, ConstantBlocksGiveTheirLevelAsBar) {
   // 16-bit level 10 (bytes 00 0A): lines of 4 frames, stamped at frame 3 + 1 - 2.
-  const ScanRun run = Scan(Repeat({0x00, 0x0A}, 8), Request(2, 1, 8, 4));
+  const ScanRun run = Scan(Repeat({0x00, 0x0A}, 8), Request{2, 1, 8, 4});
   EXPECT_EQ(run.out, "2.00\t" + Dots(10) + "\n6.00\t" + Dots(10) + "\n");
   EXPECT_EQ(run.peaks.left, 10.0);
   EXPECT_EQ(run.peaks.right, 0.0);
@@ -97,7 +104,7 @@ TEST(ScanInterval, ConstantBlocksGiveTheirLevelAsBar) {
 
 TEST(ScanInterval, StereoLineIsHalvedSoItMatchesMono) {
   // 24-bit stereo, left level 20 and right level -20 (both add 20), magnified 1.5.
-  ScanRequest request = Request(3, 2, 6, 3);
+  Request request{3, 2, 6, 3};
   request.magnification = 1.5f;
   const ScanRun run = Scan(Repeat({0x00, 0x00, 0x14, 0x00, 0x00, 0xEC}, 6), request);
   EXPECT_EQ(run.out, "2.00\t" + Dots(30) + "\n5.00\t" + Dots(30) + "\n");
@@ -110,7 +117,7 @@ TEST(ScanInterval, FloatZerosAndInfinities) {
   Bytes frames = Repeat({0x00, 0x00, 0x00, 0x00}, 2);
   const Bytes inf = Repeat({0x00, 0x00, 0x80, 0x7F}, 2);
   frames.insert(frames.end(), inf.begin(), inf.end());
-  const ScanRun run = Scan(frames, Request(4, 1, 4, 2));
+  const ScanRun run = Scan(frames, Request{4, 1, 4, 2});
   EXPECT_EQ(run.out, "1.00\t\n3.00\t" + Dots(kMaxDots) + "\n");
   EXPECT_EQ(run.peaks.left, std::ldexp(1.0, 135));
 }
@@ -119,46 +126,50 @@ TEST(ScanInterval, PartialLastLineCountsOnlyTowardPeaks) {
   Bytes frames = Repeat({0x00, 0x01}, 5);  // level 1
   frames.push_back(0x00);
   frames.push_back(0x50);  // level 80, alone in the unfinished line
-  const ScanRun run = Scan(frames, Request(2, 1, 6, 5));
+  const ScanRun run = Scan(frames, Request{2, 1, 6, 5});
   EXPECT_EQ(run.out, "3.00\t.\n");
   EXPECT_EQ(run.peaks.left, 80.0);
-  EXPECT_EQ(Scan(frames, Request(2, 1, 6, 0)).out, "");  // resolution 0: no line at all
+  EXPECT_EQ(Scan(frames, Request{2, 1, 6, 0}).out, "");  // resolution 0: no line at all
 }
 
 TEST(ScanInterval, ChunksAreReadFromTheirOwnPositions) {
-  // 10000 frames read as 4096 + 4096 + 1808; each chunk holds its own level.
+  // Frames 0 to 4095 hold level 1, 4096 to 8191 level 2, then level 3.
   Bytes frames = Repeat({0x00, 0x01}, 4096);
   const Bytes second = Repeat({0x00, 0x02}, 4096);
   const Bytes third = Repeat({0x00, 0x03}, 1808);
   frames.insert(frames.end(), second.begin(), second.end());
   frames.insert(frames.end(), third.begin(), third.end());
   // Lines of 4096 frames from frame 100: 3996 x 1 + 100 x 2, then 3996 x 2 + 100 x 3.
-  ScanRequest request = Request(2, 1, 10000, 4096);
+  Request request{2, 1, 10000, 4096};
   request.startFrame = 100;
   request.sampleRate = 1000;
   request.magnification = 256.0f;
+  // Chunks of 4096 frames, as narrow as lines: every line comes from a
+  // chunk of its own.
+  SetChunkFrames(4096);
   const ScanRun run = Scan(frames, request);
+  SetChunkFrames(0);
   const auto dots = [](double sum) { return Dots(static_cast<std::size_t>(256.0 * (sum / 4096))); };
   EXPECT_EQ(run.out, "2.15\t" + dots(3996 + 200) + "\n6.24\t" + dots(7992 + 300) + "\n");
   EXPECT_EQ(run.peaks.left, 3.0);
 }
 
 TEST(ScanInterval, FormatsWithoutDecoderPrintEmptyBars) {
-  const ScanRun eightBit = Scan(Repeat({0xFF}, 4), Request(1, 1, 4, 2));
+  const ScanRun eightBit = Scan(Repeat({0xFF}, 4), Request{1, 1, 4, 2});
   EXPECT_EQ(eightBit.out, "1.00\t\n3.00\t\n");
-  const ScanRun fourChannels = Scan(Repeat({0xFF, 0x7F}, 8), Request(2, 4, 2, 1));
+  const ScanRun fourChannels = Scan(Repeat({0xFF, 0x7F}, 8), Request{2, 4, 2, 1});
   EXPECT_EQ(fourChannels.out, "1.00\t\n2.00\t\n");
   EXPECT_EQ(fourChannels.peaks.left + fourChannels.peaks.right, 0.0);
 }
 
 TEST(ScanInterval, FileThatShrankEndsAtTheFirstFrameNotReadWhole) {
   // 12 frames of level 10, but the file now ends one byte into frame 6.
-  const ScanRun cut = Scan(Repeat({0x00, 0x0A}, 12), Request(2, 1, 12, 4), 44 + 13);
+  const ScanRun cut = Scan(Repeat({0x00, 0x0A}, 12), Request{2, 1, 12, 4}, 44 + 13);
   EXPECT_EQ(cut.out, "2.00\t" + Dots(10) + "\n");
   EXPECT_EQ(cut.peaks.left, 10.0);
   // A second chunk that comes back short must not reuse the first chunk's
   // bytes: 4097 frames remain of 4100, so a line of 4098 never completes.
-  const ScanRun stale = Scan(Repeat({0x00, 0x0A}, 4100), Request(2, 1, 4100, 4098), 44 + 2 * 4097);
+  const ScanRun stale = Scan(Repeat({0x00, 0x0A}, 4100), Request{2, 1, 4100, 4098}, 44 + 2 * 4097);
   EXPECT_EQ(stale.out, "");
 }
 

@@ -1,4 +1,4 @@
-#include "wav/bytes.h"
+#include "io/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,9 @@ TEST(ByteAssembly, LeastSignificantByteFirstWhateverTheHost) {
   EXPECT_EQ(Assem4(mixed), 0x04030201u);
   EXPECT_EQ(Assem2(mixed), 0x0201u);
   EXPECT_EQ(Assem2(ones), 0xFFFFu);
+  EXPECT_EQ(Assem3(top + 1), 0x800000u);
+  const std::uint8_t wide[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88};
+  EXPECT_EQ(Assem8(wide), 0x8807060504030201u);
 }
 
 }  // namespace

@@ -1,0 +1,252 @@
+#include "scan/lines.h"
+
+#include <algorithm>
+
+namespace ampdots {
+namespace {
+
+// Lines of at most this many frames are summed sample by sample.
+constexpr std::uint32_t kFineResolution = 16;
+
+// A level per lowest bit of a PCM decoder's integers: a power of two, so
+// multiplying by it is exact.
+double PcmUnit(Decoder decoder) {
+  switch (decoder) {
+    case Decoder::kPcm24:
+      return 1.0 / 65536;
+    case Decoder::kPcm32:
+      return 1.0 / 16777216;
+    default:
+      return 1.0 / 256;  // 16-bit, and one-byte samples as 16-bit values
+  }
+}
+
+void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                PcmTotals& totals) {
+  switch (decoder) {
+    case Decoder::kPcm8:
+      return AccumulatePcm8(bytes, samples, stereo, totals);
+    case Decoder::kMuLaw:
+      return AccumulateMuLaw(bytes, samples, stereo, totals);
+    case Decoder::kALaw:
+      return AccumulateALaw(bytes, samples, stereo, totals);
+    case Decoder::kPcm16:
+      return AccumulatePcm16(bytes, samples, stereo, totals);
+    case Decoder::kPcm24:
+      return AccumulatePcm24(bytes, samples, stereo, totals);
+    default:
+      return AccumulatePcm32(bytes, samples, stereo, totals);
+  }
+}
+
+void PcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, PcmTotals& pcm,
+              double* lengths) {
+  const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
+  const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
+  const double unit = PcmUnit(plan.decoder);
+  for (std::size_t j = 0; j < lines; ++j) {
+    Accumulate(plan.decoder, bytes + j * lineBytes, perLine, plan.channels == 2, pcm);
+    lengths[j] = LineLength(plan, static_cast<double>(pcm.sum) * unit);
+    pcm.sum = 0;
+  }
+}
+
+// Lines of a few frames each: the vector loops would cost more to start
+// than they save, so each sample is taken on its own, in integers.
+template <typename Layout>
+void FinePcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
+                  PcmTotals& pcm, double* lengths) {
+  constexpr std::size_t kWidth = Layout::kWidth;
+  constexpr std::int32_t kTopByteOne = Layout::kTopByteOne;
+  constexpr double kUnit = 1.0 / kTopByteOne;  // a power of two: exact as a factor
+  if (plan.resolution == 1 && plan.channels == 1) {
+    // A line per mono sample: LineLength's arithmetic for such a line,
+    // written so that the loop vectorizes (the mean of one sample is itself).
+    const auto magnification = static_cast<double>(plan.magnification);
+    std::uint32_t peak = pcm.maxLeft;
+    for (std::size_t j = 0; j < lines; ++j) {
+      const std::int32_t v = Layout::Value(bytes + j * kWidth);
+      lengths[j] = magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
+      peak = std::max(peak, PcmMagnitude(v));
+    }
+    pcm.maxLeft = peak;
+    return;
+  }
+  const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
+  for (std::size_t j = 0; j < lines; ++j) {
+    for (std::size_t i = 0; i < perLine; ++i, bytes += kWidth) {
+      AddPcmSample<kTopByteOne>(Layout::Value(bytes), plan.channels == 2 && i % 2 == 1, pcm);
+    }
+    lengths[j] = LineLength(plan, static_cast<double>(pcm.sum) * kUnit);
+    pcm.sum = 0;
+  }
+}
+
+// Sums kLines whole lines of `perLine` magnitudes each, side by side: each
+// line is still summed in its own order, which fixes its rounding, but the
+// additions of different lines overlap in the processor.
+template <std::size_t kLines>
+void SumLines(const double* magnitudes, std::size_t perLine, double* sums) {
+  double s[kLines] = {};
+  for (std::size_t i = 0; i < perLine; ++i) {
+    for (std::size_t j = 0; j < kLines; ++j) s[j] += magnitudes[j * perLine + i];
+  }
+  for (std::size_t j = 0; j < kLines; ++j) sums[j] = s[j];
+}
+
+void FloatLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, Totals& totals,
+                const Workspace& work) {
+  const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
+  FloatMagnitudes(bytes, lines * perLine, plan.channels == 2, work.magnitudes, totals.floatPeaks);
+  double sums[8];
+  for (std::size_t j = 0; j < lines;) {
+    const std::size_t left = lines - j;
+    const std::size_t n = left >= 8 ? 8 : left >= 4 ? 4 : left >= 2 ? 2 : 1;
+    const double* m = work.magnitudes + j * perLine;
+    if (n == 8) SumLines<8>(m, perLine, sums);
+    if (n == 4) SumLines<4>(m, perLine, sums);
+    if (n == 2) SumLines<2>(m, perLine, sums);
+    if (n == 1) SumLines<1>(m, perLine, sums);
+    for (std::size_t k = 0; k < n; ++k) work.lengths[j + k] = LineLength(plan, sums[k]);
+    j += n;
+  }
+}
+
+// Part of a line: `frames` frames, never past the line's end. Lines longer
+// than a chunk, and the unfinished line at the end of the interval, are
+// built this way.
+void AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+                 std::size_t frames, double* magnitudes, Output& out) {
+  const std::size_t samples = frames * plan.channels;
+  const bool stereo = plan.channels == 2;
+  Totals& totals = state.totals;
+  double lineSum = 0.0;
+  switch (plan.decoder) {
+    case Decoder::kNone:
+      break;
+    case Decoder::kFloat32:
+      FloatMagnitudes(bytes, samples, stereo, magnitudes, totals.floatPeaks);
+      for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
+      lineSum = totals.floatSum;
+      break;
+    default:
+      Accumulate(plan.decoder, bytes, samples, stereo, totals.pcm);
+      lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
+      break;
+  }
+  state.frame += frames;
+  state.count += static_cast<std::uint32_t>(frames);
+  if (state.count == plan.resolution) {
+    const std::uint64_t first = state.frame - plan.resolution;
+    PrintLine(state.printer, LineStamp(first, plan.resolution), LineLength(plan, lineSum), out);
+    state.count = 0;
+    totals.floatSum = 0.0;
+    totals.pcm.sum = 0;
+  }
+}
+
+}  // namespace
+
+LineState StartLines(const ScanPlan& plan) {
+  LineState state;
+  state.frame = plan.startFrame;
+  state.printer = MakeLinePrinter(plan.sampleRate, plan.time);
+  return state;
+}
+
+// A line's sum, added up one double at a time as the rules have it, is
+// exact (and so equal to the integer sum) while every partial sum stays
+// below 2^53 lowest bits: lines of fewer than 2^30 24-bit samples (2^23
+// each) or 2^22 32-bit ones (2^31 each). 16-bit and one-byte samples never
+// come near.
+bool FastLinesAreExact(const ScanPlan& plan) {
+  const std::uint64_t samplesPerLine = std::uint64_t{plan.resolution} * plan.channels;
+  if (plan.decoder == Decoder::kPcm24) return samplesPerLine < (std::uint64_t{1} << 30);
+  if (plan.decoder == Decoder::kPcm32) return samplesPerLine < (std::uint64_t{1} << 22);
+  return true;
+}
+
+void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
+                  Totals& totals, const Workspace& work) {
+  switch (plan.decoder) {
+    case Decoder::kNone:
+      for (std::size_t j = 0; j < lines; ++j) work.lengths[j] = LineLength(plan, 0.0);
+      return;
+    case Decoder::kFloat32:
+      return FloatLines(plan, bytes, lines, totals, work);
+    default:
+      break;
+  }
+  PcmTotals& pcm = totals.pcm;
+  if (plan.resolution > kFineResolution) return PcmLines(plan, bytes, lines, pcm, work.lengths);
+  switch (plan.decoder) {
+    case Decoder::kPcm8:
+      return FinePcmLines<Pcm8Layout>(plan, bytes, lines, pcm, work.lengths);
+    case Decoder::kMuLaw:
+      return FinePcmLines<MuLawLayout>(plan, bytes, lines, pcm, work.lengths);
+    case Decoder::kALaw:
+      return FinePcmLines<ALawLayout>(plan, bytes, lines, pcm, work.lengths);
+    case Decoder::kPcm16:
+      return FinePcmLines<Pcm16Layout>(plan, bytes, lines, pcm, work.lengths);
+    case Decoder::kPcm24:
+      return FinePcmLines<Pcm24Layout>(plan, bytes, lines, pcm, work.lengths);
+    default:
+      return FinePcmLines<Pcm32Layout>(plan, bytes, lines, pcm, work.lengths);
+  }
+}
+
+void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
+                        std::size_t lines, Output& out) {
+  PrintLines(state.printer, LineStamp(state.frame, plan.resolution), plan.resolution, lengths,
+             lines, out);
+  state.frame += lines * plan.resolution;
+}
+
+void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+               std::size_t frames, const Workspace& work, Output& out) {
+  const std::uint32_t resolution = plan.resolution;
+  if (resolution != 0 && state.count == 0 && frames >= resolution) {
+    const std::size_t lines = frames / resolution;
+    ComputeLines(plan, bytes, lines, state.totals, work);
+    PrintComputedLines(state, plan, work.lengths, lines, out);
+    bytes += lines * resolution * plan.frameBytes;
+    frames -= lines * resolution;
+  }
+  while (frames > 0) {
+    const std::size_t part =
+        resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
+    AddLinePart(state, plan, bytes, part, work.magnitudes, out);
+    bytes += part * plan.frameBytes;
+    frames -= part;
+  }
+}
+
+void MergePeaks(Totals& into, const Totals& from) {
+  into.pcm.maxLeft = std::max(into.pcm.maxLeft, from.pcm.maxLeft);
+  into.pcm.maxRight = std::max(into.pcm.maxRight, from.pcm.maxRight);
+  into.floatPeaks.maxLeft = std::max(into.floatPeaks.maxLeft, from.floatPeaks.maxLeft);
+  into.floatPeaks.maxRight = std::max(into.floatPeaks.maxRight, from.floatPeaks.maxRight);
+}
+
+Peaks FinalPeaks(const ScanPlan& plan, const Totals& totals) {
+  Peaks peaks;
+  switch (plan.decoder) {
+    case Decoder::kNone:
+      break;
+    case Decoder::kFloat32: {
+      const auto level = [](std::int64_t bits) {
+        return bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
+      };
+      peaks.left = level(totals.floatPeaks.maxLeft);
+      peaks.right = level(totals.floatPeaks.maxRight);
+      break;
+    }
+    default:
+      peaks.left = totals.pcm.maxLeft * PcmUnit(plan.decoder);
+      peaks.right = totals.pcm.maxRight * PcmUnit(plan.decoder);
+      break;
+  }
+  return peaks;
+}
+
+}  // namespace ampdots

@@ -1,0 +1,72 @@
+// The scan's arithmetic, on one thread: frames into line sums and peaks,
+// whole lines of a chunk into bar lengths, and the lines that are printed
+// as they complete. Buffers belong to the caller; nothing here keeps state
+// of its own or starts a thread.
+#ifndef AMPDOTS_SCAN_LINES_H_
+#define AMPDOTS_SCAN_LINES_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "io/output.h"
+#include "scan/kernels.h"
+#include "scan/line_printer.h"
+#include "scan/plan.h"
+#include "scan/scan.h"
+
+namespace ampdots {
+
+/// What one thread has summed: the peaks of its frames, and the sum of the
+/// line being built.
+struct Totals {
+  PcmTotals pcm;          ///< PCM: line sum and peaks in units of the lowest bit
+  double floatSum = 0.0;  ///< float: line sum
+  FloatPeaks floatPeaks;
+};
+
+/// Room for a chunk's worth of work: a bar length per line and a magnitude
+/// per float sample.
+struct Workspace {
+  double* lengths;
+  double* magnitudes;
+};
+
+/// The line being built by the scan's own thread, and its printer.
+struct LineState {
+  std::uint64_t frame = 0;  ///< the next frame to add
+  std::uint32_t count = 0;  ///< frames of the current line added so far
+  Totals totals;
+  LinePrinter printer;
+};
+
+/// The state at the plan's first frame.
+LineState StartLines(const ScanPlan& plan);
+
+/// Whether the fast arithmetic is exact for the plan's lines: a line's
+/// integer sum must stay within the 53 bits a double holds. Otherwise the
+/// plan is for the reference scan.
+bool FastLinesAreExact(const ScanPlan& plan);
+
+/// The bar lengths of `lines` whole lines starting at `bytes` into
+/// `work.lengths`; their peaks into `totals`.
+void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
+                  Totals& totals, const Workspace& work);
+
+/// Prints `lines` lines whose lengths ComputeLines gave, from `state.frame`.
+void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
+                        std::size_t lines, Output& out);
+
+/// Adds `frames` frames (at most a chunk) starting at `bytes`: whole lines
+/// are worked out together and then printed, the rest frame by frame.
+void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+               std::size_t frames, const Workspace& work, Output& out);
+
+/// The peaks of `from` kept in `into` too.
+void MergePeaks(Totals& into, const Totals& from);
+
+/// The peaks as levels.
+Peaks FinalPeaks(const ScanPlan& plan, const Totals& totals);
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_LINES_H_
