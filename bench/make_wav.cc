@@ -2,7 +2,7 @@
 // that changes every few seconds, so every line of the picture differs.
 //
 //   make_wav FORMAT OUTPUT [MIB [CHANNELS [RATE]]]
-//   FORMAT: pcm8 | mulaw | alaw | pcm16 | pcm24 | pcm32 | float; MIB
+//   FORMAT: pcm8 | mulaw | alaw | pcm16 | pcm24 | pcm32 | float | double; MIB
 //   defaults to 1024, CHANNELS to 2, RATE to 44100 for pcm16, 8000 for the
 //   one-byte formats and 48000 otherwise.
 #include <cmath>
@@ -49,7 +49,7 @@ std::vector<unsigned char> Compander(std::int32_t (*expand)(std::uint8_t)) {
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fputs(
-        "usage: make_wav pcm8|mulaw|alaw|pcm16|pcm24|pcm32|float OUTPUT [MIB [CHANNELS "
+        "usage: make_wav pcm8|mulaw|alaw|pcm16|pcm24|pcm32|float|double OUTPUT [MIB [CHANNELS "
         "[RATE]]]\n",
         stderr);
     return 1;
@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
   const struct {
     const char* name;
     SampleFormat sample;
-  } kinds[] = {{"pcm8", {8, 1}},   {"mulaw", {8, 7}},  {"alaw", {8, 6}},  {"pcm16", {16, 1}},
-               {"pcm24", {24, 1}}, {"pcm32", {32, 1}}, {"float", {32, 3}}};
+  } kinds[] = {{"pcm8", {8, 1}},   {"mulaw", {8, 7}},  {"alaw", {8, 6}},   {"pcm16", {16, 1}},
+               {"pcm24", {24, 1}}, {"pcm32", {32, 1}}, {"float", {32, 3}}, {"double", {64, 3}}};
   SampleFormat sample{0, 0};
   for (const auto& k : kinds) {
     if (kind == k.name) sample = k.sample;
@@ -126,6 +126,11 @@ int main(int argc, char** argv) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 8388607)), 3);
       } else if (sample.formatCode == 1) {
         Le(block, static_cast<std::uint32_t>(std::lround(x * 2147483647.0)), 4);
+      } else if (sample.bits == 64) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &x, 8);
+        Le(block, static_cast<std::uint32_t>(bits), 4);
+        Le(block, static_cast<std::uint32_t>(bits >> 32), 4);
       } else {
         const float v = static_cast<float>(x);
         std::uint32_t bits;

@@ -30,6 +30,8 @@ make_if_missing float.wav float "$mib" 2 48000
 make_if_missing pcm32.wav pcm32 "$mib" 2 48000
 make_if_missing pcm8.wav pcm8 "$mib" 2 8000
 make_if_missing mulaw.wav mulaw "$mib" 2 8000
+make_if_missing double.wav double "$mib" 2 48000
+make_if_missing pcm24x6.wav pcm24 "$mib" 6 48000
 make_if_missing lines.wav pcm16 26 1 44100  # a little over 300 s of mono
 "$bin/ampdots" "$dir/lines.wav" 0 300 1 > "$dir/lines.txt"
 
@@ -60,7 +62,7 @@ run_peer() {  # PEER FILE
 printf '%s, %s cores, %s\n' "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')" \
   "$(nproc)" "$(uname -r)"
 printf '%-10s %-8s %10s %10s %12s\n' case command median_s MiB/s ratio
-for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw}; do
+for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw double pcm24x6}; do
   file="$dir/$name.wav"
   size=$(stat -L -c %s "$file")
   cat "$file" > /dev/null  # warm the page cache

@@ -2,6 +2,7 @@
 // tests build, for the probe alone and, with argument lists, for whole runs.
 //
 //   make_corpus DIR   (writes DIR/probe/seed-* and DIR/run/seed-*)
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,6 +61,21 @@ std::vector<Bytes> Headers() {
   rf64[3] = '4';
   files.push_back(rf64);
   files.push_back(WavBuilder().Data(frames).Fmt(formats[0]).Finish());  // data before fmt
+  // 64-bit float, 3 to 8 channels, and RF64 whose real data size is in ds64.
+  const Format wide[] = {{1, 48000, 64, 3}, {2, 48000, 64, 3}, {6, 48000, 24, 1},
+                         {8, 48000, 32, 3}, {3, 8000, 8, 7},   {5, 96000, 64, 3}};
+  for (const Format& f : wide) files.push_back(ampdots::testing::CanonicalWav(f, frames));
+  files.push_back(WavBuilder().Fmt(wide[1], true).Data(frames).Finish());
+  Bytes ds64(28, 0);
+  ds64[8] = 48;  // dataSize: half the frames; a LIST follows the audio
+  Bytes sized = WavBuilder()
+                    .Chunk("ds64", ds64)
+                    .Fmt(formats[1])
+                    .Data(frames, 0xFFFFFFFF)
+                    .Chunk("LIST", Bytes(10, 'x'))
+                    .Finish();
+  std::copy_n("BW64", 4, sized.begin());
+  files.push_back(sized);
   return files;
 }
 

@@ -28,6 +28,9 @@ constexpr char kReadErrorText[] = "ampdots: cannot read ";
 constexpr char kThresholdFormat[] = "Showing values above %.0f dB\n";
 constexpr char kMonoPeakFormat[] = "Peak over interval %.1f dB\n";
 constexpr char kStereoPeaksFormat[] = "Peaks over interval %.1f L %.1f R\n";
+constexpr char kPeaksText[] = "Peaks over interval";
+constexpr char kChannelPeakFormat[] = " %.1f";
+constexpr char kPeaksEnd[] = " dB";
 
 constexpr float kMaxMagnification = 256.0f;
 
@@ -108,11 +111,15 @@ int ReadFailed(const char* path, int error, Output& err) {
 
 void PutSummary(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   PutF(out, kThresholdFormat, static_cast<double>(ThresholdDb(plan.magnification)));
+  const auto db = [&](std::uint32_t c) { return static_cast<double>(PeakDb(peaks.channel[c])); };
   if (plan.channels == 1) {
-    PutF(out, kMonoPeakFormat, static_cast<double>(PeakDb(peaks.left)));
+    PutF(out, kMonoPeakFormat, db(0));
   } else if (plan.channels == 2) {
-    PutF(out, kStereoPeaksFormat, static_cast<double>(PeakDb(peaks.left)),
-         static_cast<double>(PeakDb(peaks.right)));
+    PutF(out, kStereoPeaksFormat, db(0), db(1));
+  } else {
+    Put(out, kPeaksText);
+    for (std::uint32_t c = 0; c < plan.channels; ++c) PutF(out, kChannelPeakFormat, db(c));
+    PutLine(out, kPeaksEnd);
   }
 }
 

@@ -3,12 +3,16 @@
 #ifndef AMPDOTS_SCAN_DECODE_H_
 #define AMPDOTS_SCAN_DECODE_H_
 
+#include <bit>
 #include <cstdint>
+
+#include "io/bytes.h"
 
 namespace ampdots {
 
 /// Format codes that decide how samples of one or four bytes read.
 inline constexpr std::uint32_t kFormatPcm = 1;
+inline constexpr std::uint32_t kFormatFloat = 3;
 inline constexpr std::uint32_t kFormatALaw = 6;
 inline constexpr std::uint32_t kFormatMuLaw = 7;
 
@@ -90,6 +94,14 @@ constexpr double FloatContribution(double level) { return level > 0 ? level : -l
 
 inline Level DecodeFloat32(const std::uint8_t* b) {
   const double level = Float32Convert(b[0], b[1], b[2], b[3]);
+  return {level, FloatContribution(level)};
+}
+
+/// A 64-bit IEEE-754 float, its bytes little-endian whatever the host's
+/// order: the level is 128 x its value, exactly (zero is 0, infinities and
+/// not-a-numbers stay what they are).
+inline Level DecodeFloat64(const std::uint8_t* b) {
+  const double level = 128.0 * std::bit_cast<double>(Assem8(b));
   return {level, FloatContribution(level)};
 }
 

@@ -21,7 +21,7 @@ constexpr std::size_t kLanes = 16;
 template <typename T, std::size_t kCount>
 void FoldFloatPeaks(const T (&max)[kCount], std::size_t seen, bool stereo, FloatPeaks& peaks) {
   for (std::size_t j = 0; j < seen; ++j) {
-    std::int64_t& peak = stereo && j % 2 == 1 ? peaks.maxRight : peaks.maxLeft;
+    std::int64_t& peak = peaks.max[stereo ? j % 2 : 0];
     peak = std::max<std::int64_t>(peak, max[j]);
   }
 }
@@ -31,7 +31,7 @@ void FoldLanes(const Sum (&sum)[kLanes], const std::uint32_t (&max)[kLanes], boo
                PcmTotals& totals) {
   for (std::size_t j = 0; j < kLanes; ++j) {
     totals.sum += sum[j];
-    std::uint32_t& peak = stereo && j % 2 == 1 ? totals.maxRight : totals.maxLeft;
+    std::uint32_t& peak = totals.max[stereo ? j % 2 : 0];
     peak = std::max(peak, max[j]);
   }
 }
@@ -57,7 +57,7 @@ inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool s
     FoldLanes(sum, max, stereo, totals);
   }
   for (; i < samples; ++i) {
-    AddPcmSample<Layout::kTopByteOne>(Layout::Value(bytes + i * kWidth), stereo && i % 2 == 1,
+    AddPcmSample<Layout::kTopByteOne>(Layout::Value(bytes + i * kWidth), stereo ? i % 2 : 0,
                                       totals);
   }
 }
@@ -94,6 +94,54 @@ void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, 
     max[j] = std::max(max[j], magnitude);
   }
   FoldFloatPeaks(max, std::min(samples, kLanes), stereo, peaks);
+}
+
+// |128 x value| of 64-bit float samples in rows of lanes; a lane keeps its
+// largest magnitude as a double, which not-a-numbers never replace (they
+// fail the comparison), and whose order is the order of its bits.
+__attribute__((always_inline)) inline void Float64Rows(const std::uint8_t* bytes,
+                                                       std::size_t samples, bool stereo,
+                                                       double* magnitudes, FloatPeaks& peaks) {
+  double max[kLanes];
+  std::fill(std::begin(max), std::end(max), -1.0);
+  std::size_t i = 0;
+  const auto take = [&](std::size_t k, double& lane) {
+    const double magnitude = std::fabs(128.0 * std::bit_cast<double>(Assem8(bytes + 8 * k)));
+    magnitudes[k] = magnitude;
+    lane = magnitude > lane ? magnitude : lane;
+  };
+  for (; samples - i >= kLanes; i += kLanes) {
+    for (std::size_t j = 0; j < kLanes; ++j) take(i + j, max[j]);
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) take(i, max[j]);
+  std::int64_t bits[kLanes];
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    bits[j] = max[j] < 0.0 ? -1 : std::bit_cast<std::int64_t>(max[j]);
+  }
+  FoldFloatPeaks(bits, std::min(samples, kLanes), stereo, peaks);
+}
+
+void PortableFloat64(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     double* magnitudes, FloatPeaks& peaks) {
+  Float64Rows(bytes, samples, stereo, magnitudes, peaks);
+}
+
+// The largest of `peak(sample)` for each channel.
+template <typename T, typename Peak>
+void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t channels,
+                 std::size_t width, Peak peak, T* max) {
+  for (std::size_t f = 0; f < frames; ++f) {
+    for (std::uint32_t c = 0; c < channels; ++c, bytes += width) {
+      max[c] = std::max<T>(max[c], peak(bytes));
+    }
+  }
+}
+
+template <typename Layout>
+void PcmChannelPeaks(const std::uint8_t* bytes, std::size_t frames, std::uint32_t channels,
+                     PcmTotals& pcm) {
+  const auto peak = [](const std::uint8_t* b) { return PcmMagnitude(Layout::Value(b)); };
+  EachChannel(bytes, frames, channels, Layout::kWidth, peak, pcm.max);
 }
 
 #if defined(__x86_64__)
@@ -169,6 +217,33 @@ void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     PcmTotals& totals) {
   VectorOr(AMPDOTS_VECTOR(Avx2Companded<ALawRows>), AccumulatePcm<ALawLayout, 32767>, bytes,
            samples, stereo, totals);
+}
+
+void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                       double* magnitudes, FloatPeaks& peaks) {
+  VectorOr(AMPDOTS_VECTOR(Avx2Float64), PortableFloat64, bytes, samples, stereo, magnitudes, peaks);
+}
+
+void ChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                  std::uint32_t channels, PcmTotals& pcm, FloatPeaks& floats) {
+  // The PCM layouts in the order of Decoder's values, kNone first.
+  using PcmPeaks = void (*)(const std::uint8_t*, std::size_t, std::uint32_t, PcmTotals&);
+  constexpr PcmPeaks kPcmPeaks[] = {nullptr,
+                                    PcmChannelPeaks<Pcm8Layout>,
+                                    PcmChannelPeaks<MuLawLayout>,
+                                    PcmChannelPeaks<ALawLayout>,
+                                    PcmChannelPeaks<Pcm16Layout>,
+                                    PcmChannelPeaks<Pcm24Layout>,
+                                    PcmChannelPeaks<Pcm32Layout>};
+  static_assert(std::size(kPcmPeaks) == static_cast<std::size_t>(Decoder::kPcm32) + 1);
+  if (decoder == Decoder::kFloat32) {
+    const auto peak = [](const std::uint8_t* b) -> std::int64_t { return Assem4(b) & 0x7FFFFFFF; };
+    EachChannel(bytes, frames, channels, 4, peak, floats.max);
+  } else if (decoder == Decoder::kFloat64) {
+    EachChannel(bytes, frames, channels, 8, Float64PeakBits, floats.max);
+  } else if (decoder != Decoder::kNone) {
+    kPcmPeaks[static_cast<std::size_t>(decoder)](bytes, frames, channels, pcm);
+  }
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
 #include "io/bytes.h"
 #include "scan/decode.h"
+#include "scan/plan.h"
 
 namespace ampdots {
 
@@ -22,8 +24,7 @@ namespace ampdots {
 /// below 2^53 units, and equals this integer sum.
 struct PcmTotals {
   std::int64_t sum = 0;
-  std::uint32_t maxLeft = 0;  ///< largest |sample| of the mono or left channel
-  std::uint32_t maxRight = 0;
+  std::uint32_t max[kMaxChannels] = {};  ///< largest |sample| of each channel
 };
 
 /// A little-endian 16-bit, 24-bit or 32-bit sample's signed value.
@@ -94,10 +95,9 @@ inline std::uint32_t PcmMagnitude(std::int32_t v) {
 
 /// One sample into the line sum and its channel's peak.
 template <std::int32_t kTopByteOne>
-inline void AddPcmSample(std::int32_t v, bool right, PcmTotals& totals) {
+inline void AddPcmSample(std::int32_t v, std::size_t channel, PcmTotals& totals) {
   totals.sum += PcmContribution<kTopByteOne>(v);
-  std::uint32_t& peak = right ? totals.maxRight : totals.maxLeft;
-  peak = std::max(peak, PcmMagnitude(v));
+  totals.max[channel] = std::max(totals.max[channel], PcmMagnitude(v));
 }
 
 /// Adds `samples` channel-interleaved samples starting with a mono or left
@@ -119,11 +119,29 @@ void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
 /// of each channel is kept as its level's bit pattern less the sign, whose
 /// order as an integer is the order of the magnitudes.
 struct FloatPeaks {
-  std::int64_t maxLeft = -1;  ///< -1 until a sample is seen
-  std::int64_t maxRight = -1;
+  std::int64_t max[kMaxChannels] = {-1, -1, -1, -1, -1, -1, -1, -1};  ///< -1: none seen yet
 };
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      double* magnitudes, FloatPeaks& peaks);
+
+/// 64-bit float samples: each level's magnitude, |128 x value|, into
+/// `magnitudes` (not-a-number stays not-a-number); the largest of each
+/// channel, not-a-numbers aside, kept as its bit pattern.
+void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                       double* magnitudes, FloatPeaks& peaks);
+
+/// The magnitude bits of a 64-bit float sample's level, or -1 for a
+/// not-a-number, which is never a peak.
+inline std::int64_t Float64PeakBits(const std::uint8_t* b) {
+  const double magnitude = std::fabs(128.0 * std::bit_cast<double>(Assem8(b)));
+  return magnitude == magnitude ? std::bit_cast<std::int64_t>(magnitude) : -1;
+}
+
+/// The peaks of each of `channels` (3 to kMaxChannels) channels of `frames`
+/// frames, for the layouts whose loops keep peaks of one or two channels
+/// only; their sums are order-free and taken by those loops as if mono.
+void ChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                  std::uint32_t channels, PcmTotals& pcm, FloatPeaks& floats);
 
 /// Chooses between the vector loops (where the processor has them, the
 /// default) and the portable ones, so tests can hold both to the same

@@ -1,6 +1,7 @@
 #include "scan/lines.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace ampdots {
 namespace {
@@ -39,13 +40,40 @@ void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples,
   }
 }
 
+// Frames into the line sum and each channel's peak. Three channels and
+// more are summed as if mono, since the sum does not depend on the order,
+// and their peaks are taken channel by channel.
+void AddPcmFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                  PcmTotals& pcm) {
+  const std::size_t samples = frames * plan.channels;
+  if (plan.channels <= 2) return Accumulate(plan.decoder, bytes, samples, plan.channels == 2, pcm);
+  PcmTotals mono;
+  Accumulate(plan.decoder, bytes, samples, false, mono);
+  pcm.sum += mono.sum;
+  FloatPeaks none;
+  ChannelPeaks(plan.decoder, bytes, frames, plan.channels, pcm, none);
+}
+
+// Float frames into their magnitudes and each channel's peak, the same way.
+void AddFloatFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                    double* magnitudes, FloatPeaks& peaks) {
+  const auto magnitudesOf = plan.decoder == Decoder::kFloat64 ? Float64Magnitudes : FloatMagnitudes;
+  const std::size_t samples = frames * plan.channels;
+  if (plan.channels <= 2) {
+    return magnitudesOf(bytes, samples, plan.channels == 2, magnitudes, peaks);
+  }
+  FloatPeaks mono;
+  magnitudesOf(bytes, samples, false, magnitudes, mono);
+  PcmTotals none;
+  ChannelPeaks(plan.decoder, bytes, frames, plan.channels, none, peaks);
+}
+
 void PcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, PcmTotals& pcm,
               double* lengths) {
-  const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
   const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
   const double unit = PcmUnit(plan.decoder);
   for (std::size_t j = 0; j < lines; ++j) {
-    Accumulate(plan.decoder, bytes + j * lineBytes, perLine, plan.channels == 2, pcm);
+    AddPcmFrames(plan, bytes + j * lineBytes, plan.resolution, pcm);
     lengths[j] = LineLength(plan, static_cast<double>(pcm.sum) * unit);
     pcm.sum = 0;
   }
@@ -63,19 +91,19 @@ void FinePcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
     // A line per mono sample: LineLength's arithmetic for such a line,
     // written so that the loop vectorizes (the mean of one sample is itself).
     const auto magnification = static_cast<double>(plan.magnification);
-    std::uint32_t peak = pcm.maxLeft;
+    std::uint32_t peak = pcm.max[0];
     for (std::size_t j = 0; j < lines; ++j) {
       const std::int32_t v = Layout::Value(bytes + j * kWidth);
       lengths[j] = magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
       peak = std::max(peak, PcmMagnitude(v));
     }
-    pcm.maxLeft = peak;
+    pcm.max[0] = peak;
     return;
   }
   const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
   for (std::size_t j = 0; j < lines; ++j) {
     for (std::size_t i = 0; i < perLine; ++i, bytes += kWidth) {
-      AddPcmSample<kTopByteOne>(Layout::Value(bytes), plan.channels == 2 && i % 2 == 1, pcm);
+      AddPcmSample<kTopByteOne>(Layout::Value(bytes), i % plan.channels, pcm);
     }
     lengths[j] = LineLength(plan, static_cast<double>(pcm.sum) * kUnit);
     pcm.sum = 0;
@@ -97,7 +125,7 @@ void SumLines(const double* magnitudes, std::size_t perLine, double* sums) {
 void FloatLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, Totals& totals,
                 const Workspace& work) {
   const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
-  FloatMagnitudes(bytes, lines * perLine, plan.channels == 2, work.magnitudes, totals.floatPeaks);
+  AddFloatFrames(plan, bytes, lines * plan.resolution, work.magnitudes, totals.floatPeaks);
   double sums[8];
   for (std::size_t j = 0; j < lines;) {
     const std::size_t left = lines - j;
@@ -118,19 +146,19 @@ void FloatLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lin
 void AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
                  std::size_t frames, double* magnitudes, Output& out) {
   const std::size_t samples = frames * plan.channels;
-  const bool stereo = plan.channels == 2;
   Totals& totals = state.totals;
   double lineSum = 0.0;
   switch (plan.decoder) {
     case Decoder::kNone:
       break;
     case Decoder::kFloat32:
-      FloatMagnitudes(bytes, samples, stereo, magnitudes, totals.floatPeaks);
+    case Decoder::kFloat64:
+      AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
       for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
       lineSum = totals.floatSum;
       break;
     default:
-      Accumulate(plan.decoder, bytes, samples, stereo, totals.pcm);
+      AddPcmFrames(plan, bytes, frames, totals.pcm);
       lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
       break;
   }
@@ -173,6 +201,7 @@ void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
       for (std::size_t j = 0; j < lines; ++j) work.lengths[j] = LineLength(plan, 0.0);
       return;
     case Decoder::kFloat32:
+    case Decoder::kFloat64:
       return FloatLines(plan, bytes, lines, totals, work);
     default:
       break;
@@ -222,29 +251,29 @@ void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes
 }
 
 void MergePeaks(Totals& into, const Totals& from) {
-  into.pcm.maxLeft = std::max(into.pcm.maxLeft, from.pcm.maxLeft);
-  into.pcm.maxRight = std::max(into.pcm.maxRight, from.pcm.maxRight);
-  into.floatPeaks.maxLeft = std::max(into.floatPeaks.maxLeft, from.floatPeaks.maxLeft);
-  into.floatPeaks.maxRight = std::max(into.floatPeaks.maxRight, from.floatPeaks.maxRight);
+  for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+    into.pcm.max[c] = std::max(into.pcm.max[c], from.pcm.max[c]);
+    into.floatPeaks.max[c] = std::max(into.floatPeaks.max[c], from.floatPeaks.max[c]);
+  }
 }
 
 Peaks FinalPeaks(const ScanPlan& plan, const Totals& totals) {
   Peaks peaks;
-  switch (plan.decoder) {
-    case Decoder::kNone:
-      break;
-    case Decoder::kFloat32: {
-      const auto level = [](std::int64_t bits) {
-        return bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
-      };
-      peaks.left = level(totals.floatPeaks.maxLeft);
-      peaks.right = level(totals.floatPeaks.maxRight);
-      break;
+  for (std::uint32_t c = 0; c < plan.channels && c < kMaxChannels; ++c) {
+    const std::int64_t bits = totals.floatPeaks.max[c];
+    switch (plan.decoder) {
+      case Decoder::kNone:
+        break;
+      case Decoder::kFloat32:
+        peaks.channel[c] = bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
+        break;
+      case Decoder::kFloat64:
+        peaks.channel[c] = bits < 0 ? 0.0 : std::bit_cast<double>(bits);
+        break;
+      default:
+        peaks.channel[c] = totals.pcm.max[c] * PcmUnit(plan.decoder);
+        break;
     }
-    default:
-      peaks.left = totals.pcm.maxLeft * PcmUnit(plan.decoder);
-      peaks.right = totals.pcm.maxRight * PcmUnit(plan.decoder);
-      break;
   }
   return peaks;
 }

@@ -5,7 +5,7 @@
 namespace ampdots {
 
 Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t formatCode) {
-  if (channels != 1 && channels != 2) return Decoder::kNone;
+  if (channels < 1 || channels > kMaxChannels) return Decoder::kNone;
   switch (bytesPerSample) {
     case 1:
       return formatCode == kFormatPcm     ? Decoder::kPcm8
@@ -19,6 +19,8 @@ Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::ui
     case 4:
       // Integer PCM only when the header says so; any other code is float.
       return formatCode == kFormatPcm ? Decoder::kPcm32 : Decoder::kFloat32;
+    case 8:
+      return formatCode == kFormatFloat ? Decoder::kFloat64 : Decoder::kNone;
     default:
       return Decoder::kNone;
   }

@@ -13,12 +13,16 @@ namespace ampdots {
 
 /// The sample layouts that have a decoder; any other is scanned as frames
 /// that count toward lines but add nothing.
-enum class Decoder { kNone, kPcm8, kMuLaw, kALaw, kPcm16, kPcm24, kPcm32, kFloat32 };
+enum class Decoder { kNone, kPcm8, kMuLaw, kALaw, kPcm16, kPcm24, kPcm32, kFloat32, kFloat64 };
 
-/// The decoder for mono or stereo samples of `bytesPerSample` bytes:
-/// one-byte samples by their format code (unsigned PCM, A-law, mu-law),
-/// 2 and 3 bytes as PCM whatever the code, 4 bytes as integer PCM for code
-/// 1 and as float for any other.
+/// The most channels a frame may have.
+inline constexpr std::uint32_t kMaxChannels = 8;
+
+/// The decoder for frames of 1 to kMaxChannels samples of `bytesPerSample`
+/// bytes: one-byte samples by their format code (unsigned PCM, A-law,
+/// mu-law), 2 and 3 bytes as PCM whatever the code, 4 bytes as integer PCM
+/// for code 1 and as float for any other, 8 bytes as 64-bit float for the
+/// float code only.
 Decoder DecoderFor(std::uint32_t bytesPerSample, std::uint32_t channels, std::uint32_t formatCode);
 
 /// How a line's time is written: two decimals for lines of 0.025 s or
@@ -33,7 +37,8 @@ struct ScanPlan {
   Decoder decoder = Decoder::kNone;
   std::uint32_t bytesPerSample = 0;
   std::uint32_t channels = 0;
-  std::uint32_t frameBytes = 0;  ///< channels x bytesPerSample, 1 to kMaxFrameBytes
+  std::uint32_t frameBytes =
+      0;  ///< channels x bytesPerSample, at most kMaxFrameBytes with a decoder
   std::uint64_t dataOffset = 0;
   std::uint32_t startFrame = 0;
   std::uint32_t endFrame = 0;    ///< exclusive
@@ -44,8 +49,8 @@ struct ScanPlan {
   TimeColumn time;
 };
 
-/// The widest frame any decoder reads: two channels of 4 bytes.
-inline constexpr std::uint32_t kMaxFrameBytes = 8;
+/// The widest frame any decoder reads: eight channels of 8 bytes.
+inline constexpr std::uint32_t kMaxFrameBytes = kMaxChannels * 8;
 
 /// The plan for frames startFrame to endFrame - 1 of the probed file, in
 /// lines of `resolution` frames (0: none) drawn `magnification` times.
@@ -67,7 +72,7 @@ inline std::int64_t LineStamp(std::uint64_t firstFrame, std::uint32_t resolution
 /// the mean over the line's frames of the mean over their channels, times
 /// the magnification.
 inline double LineLength(const ScanPlan& plan, double lineSum) {
-  if (plan.channels == 2) lineSum *= 0.5;
+  if (plan.channels > 1) lineSum /= plan.channels;  // for two, exactly x 0.5
   return static_cast<double>(plan.magnification) * (lineSum / plan.resolution);
 }
 

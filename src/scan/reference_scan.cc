@@ -15,10 +15,11 @@ constexpr std::uint32_t kReferenceChunkFrames = 4096;
 
 // The per-sample decoder of each layout, in the order of Decoder's values.
 using SampleDecoder = Level (*)(const std::uint8_t*);
-constexpr SampleDecoder kSampleDecoders[] = {nullptr,     DecodePcm8,  DecodeMuLaw, DecodeALaw,
-                                             DecodePcm16, DecodePcm24, DecodePcm32, DecodeFloat32};
+constexpr SampleDecoder kSampleDecoders[] = {nullptr,     DecodePcm8,    DecodeMuLaw,
+                                             DecodeALaw,  DecodePcm16,   DecodePcm24,
+                                             DecodePcm32, DecodeFloat32, DecodeFloat64};
 
-static_assert(std::size(kSampleDecoders) == static_cast<std::size_t>(Decoder::kFloat32) + 1);
+static_assert(std::size(kSampleDecoders) == static_cast<std::size_t>(Decoder::kFloat64) + 1);
 
 Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
   return kSampleDecoders[static_cast<int>(decoder)](bytes);
@@ -53,15 +54,10 @@ Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out) {
     const std::size_t got = ReadAt(source, FrameOffset(plan, s), frames, wanted * align) / align;
     for (std::size_t h = 0; h < got; ++h, ++s) {
       const std::uint8_t* frame = frames + h * align;
-      if (plan.decoder != Decoder::kNone) {
-        const Level left = DecodeSample(plan.decoder, frame);
-        CheckPeak(peaks.left, left.level);
-        lineSum += left.contribution;
-        if (plan.channels == 2) {
-          const Level right = DecodeSample(plan.decoder, frame + plan.bytesPerSample);
-          CheckPeak(peaks.right, right.level);
-          lineSum += right.contribution;
-        }
+      for (std::uint32_t c = 0; plan.decoder != Decoder::kNone && c < plan.channels; ++c) {
+        const Level sample = DecodeSample(plan.decoder, frame + c * plan.bytesPerSample);
+        CheckPeak(peaks.channel[c], sample.level);
+        lineSum += sample.contribution;
       }
       if (++count == plan.resolution) {
         const std::uint64_t first = s + 1 - count;

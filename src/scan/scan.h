@@ -25,9 +25,10 @@ void SetChunkFrames(std::uint32_t frames);
 /// The longest bar: full scale 128 at the largest magnification, 256.
 inline constexpr std::size_t kMaxDots = 32768;
 
+/// The largest magnitude of each channel, in level units, in channel order
+/// (mono, or left then right).
 struct Peaks {
-  double left = 0.0;  ///< mono or left channel, in level units
-  double right = 0.0;
+  double channel[kMaxChannels] = {};
 };
 
 /// Keeps the largest magnitude seen in `peak`.

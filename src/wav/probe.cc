@@ -17,7 +17,7 @@ constexpr std::size_t kFormatFieldsBytes = kFormatFieldsEnd - 8;
 struct Located {
   std::uint8_t fields[kFormatFieldsBytes] = {};  // bytes past the end read as zero
   std::uint64_t data = 0;                        // offset of the data chunk's header
-  std::uint32_t dataSize = 0;
+  std::uint64_t dataSize = 0;
 };
 
 bool IsTag(const std::uint8_t* bytes, const char* tag) { return std::memcmp(bytes, tag, 4) == 0; }
@@ -119,6 +119,19 @@ bool SearchTags(const std::uint8_t* head, Located& found, bool& formatTagFound) 
   return true;
 }
 
+// RF64 and BW64 files hold data past 4 GiB: the data chunk's own size is
+// then 0xFFFFFFFF, and the real one is the 64-bit dataSize of the ds64
+// chunk, which must come first (riffSize at byte 20, dataSize at 28).
+std::uint64_t LongDataSize(std::span<const std::uint8_t> head, std::uint64_t dataSize) {
+  constexpr std::size_t kDs64DataSize = 28;
+  if (dataSize != 0xFFFFFFFF || head.size() < kDs64DataSize + 8) return dataSize;
+  const std::uint8_t* h = head.data();
+  if (!(IsTag(h, "RF64") || IsTag(h, "BW64")) || !IsTag(h + 12, "ds64") || Assem4(h + 16) < 24) {
+    return dataSize;
+  }
+  return Assem8(h + kDs64DataSize);
+}
+
 // Samples narrower than a whole number of bytes are stored in the next
 // whole byte up (12 bits in 2 bytes); below 8 bits there is no such frame.
 std::uint32_t BytesPerSample(std::uint32_t bits) { return bits < 8 ? 0 : (bits + 7) / 8; }
@@ -138,16 +151,16 @@ ProbeResult Attributes(const Located& found, std::uint64_t length) {
     result.status = ProbeStatus::kZeroWidthFrame;
     return result;
   }
-  a.frameCount = found.dataSize / blockAlign;
+  // Frames are counted in 32 bits: past that many, the rest is not shown.
+  std::uint64_t frames = std::min<std::uint64_t>(found.dataSize / blockAlign, 0xFFFFFFFF);
   // Never trust the declared size over the file: a cut-short copy or a
   // writer that never filled the size in keeps only the whole frames
   // present. A stream's length is not known yet: the scan ends where it does.
   if (length != kUnknownLength) {
     const std::uint64_t available = length > a.dataOffset ? length - a.dataOffset : 0;
-    if (std::uint64_t{a.frameCount} * blockAlign > available) {
-      a.frameCount = static_cast<std::uint32_t>(available / blockAlign);
-    }
+    frames = std::min(frames, available / blockAlign);
   }
+  a.frameCount = static_cast<std::uint32_t>(frames);
   return result;
 }
 
@@ -164,7 +177,10 @@ ProbeResult ProbeReadable(Source& source) {
   WalkReader reader;
   reader.source = &source;
   reader.head = std::span<const std::uint8_t>(head, got);
-  if (WalkChunks(reader, length, found)) return Attributes(found, length);
+  if (WalkChunks(reader, length, found)) {
+    found.dataSize = LongDataSize(reader.head, found.dataSize);
+    return Attributes(found, length);
+  }
 
   ProbeResult result;
   // A stream whose walk went past the head cannot search it again.

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -226,6 +227,35 @@ TEST_F(SparseFile, WholeFilesPast2And4GiB) {
     }
     ExpectRun(RunTool({path, std::to_string(lines - 1), "1e9", "8192"}), last + summary, 0);
   }
+}
+
+// An RF64 file with 4.5 GiB of data, its size in ds64: the frames past
+// 4 GiB of data are shown. 16-bit mono at 8192 Hz; the last whole line ends
+// with 128 frames of level 64 and the file's last frame, -32768.
+TEST_F(SparseFile, Rf64DataPast4GiB) {
+  constexpr std::uint64_t kDataSize = std::uint64_t{9} << 29;  // 4.5 GiB
+  constexpr std::uint64_t kFrames = kDataSize / 2;             // 294912 lines of 8192
+  Bytes ds64(28, 0);
+  for (int i = 0; i < 8; ++i)
+    ds64[8 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(kDataSize >> (8 * i));
+  Bytes head = WavBuilder().Chunk("ds64", ds64).Fmt({1, 8192, 16, 1}).Data({}, 0xFFFFFFFF).Finish();
+  std::memcpy(head.data(), "RF64", 4);
+  const std::uint64_t data = head.size();  // 80
+  const std::string path = dir_.Path("long.rf64");
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const Bytes loud = Repeat({0x00, 0x40}, 127);
+  const Bytes last = {0x00, 0x80};
+  bool ok = fd >= 0 && ftruncate(fd, static_cast<off_t>(data + kDataSize)) == 0 &&
+            pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+            pwrite(fd, loud.data(), loud.size(), static_cast<off_t>(data + 2 * (kFrames - 128))) ==
+                static_cast<ssize_t>(loud.size()) &&
+            pwrite(fd, last.data(), 2, static_cast<off_t>(data + 2 * (kFrames - 1))) == 2;
+  close(fd);
+  ASSERT_TRUE(ok);
+  // Line 294911, frames 2415910912 to the last: 127 x 64 + 128 = 8256, a
+  // bar of one dot; the peak is the last frame's.
+  ExpectRun(RunTool({path, "294911", "1e9", "8192"}),
+            "294911.50\t.\nShowing values above -48 dB\nPeak over interval 0.0 dB\n", 0);
 }
 
 }  // namespace

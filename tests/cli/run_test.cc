@@ -127,7 +127,7 @@ TEST_F(MemoryRun, MessagesAndStatusesInOrder) {
          "Can't find format chunk in wave file!\nCan't find data block in wave file!\n", 2);
   MemoryFiles()["zero.wav"] = CanonicalWav({0, 8000, 16, 1}, {});
   expect({"zero.wav", "0", "1"}, "Unrecognized bit or channel configuration\n", 1);
-  MemoryFiles()["wide.wav"] = CanonicalWav({3, 8000, 24, 1}, {});
+  MemoryFiles()["wide.wav"] = CanonicalWav({9, 8000, 24, 1}, {});
   expect({"wide.wav", "0", "1"}, "Unrecognized bit or channel configuration\n", 1);
   MemoryFiles()["ok.wav"] = CanonicalWav({1, 8000, 16, 1}, {});
   expect({"ok.wav", "1", "1"}, "Stop or start time not set correctly\n", 1);
@@ -168,8 +168,8 @@ TEST_F(MemoryRun, LayoutsWithoutADecoderAreRefused) {
     const char* name;
     testing::Format format;
   } rows[] = {
-      {"three_channels", {3, 8000, 16, 1}},  {"four_channels", {4, 8000, 16, 1}},
-      {"five_bytes", {1, 8000, 40, 1}},      {"eight_bytes", {1, 8000, 64, 3}},
+      {"nine_channels", {9, 8000, 16, 1}},   {"nine_float", {9, 8000, 32, 3}},
+      {"five_bytes", {1, 8000, 40, 1}},      {"eight_byte_pcm", {1, 8000, 64, 1}},
       {"eight_bit_code_0", {1, 8000, 8, 0}}, {"eight_bit_adpcm", {1, 8000, 8, 2}},
       {"eight_bit_float", {2, 8000, 8, 3}},  {"eight_bit_0x11", {1, 8000, 8, 0x11}},
   };

@@ -200,5 +200,36 @@ TEST(Float32Decoding, ContributionIsSignedByTheLevel) {
   EXPECT_EQ(DecodeFloat32(half).contribution, 64.0);
 }
 
+// Eight bytes, least significant first, whatever the host's order.
+Level Double(std::uint64_t bits) {
+  std::uint8_t b[8];
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  return DecodeFloat64(b);
+}
+
+TEST(Float64Decoding, LevelIs128TimesTheValue) {
+  const struct {
+    std::uint64_t bits;
+    double level;
+    double contribution;
+  } rows[] = {
+      {0x3FF0000000000000, 128.0, 128.0},                                    // 1.0
+      {0xBFE0000000000000, -64.0, 64.0},                                     // -0.5
+      {0x0000000000000001, std::ldexp(1.0, -1067), std::ldexp(1.0, -1067)},  // 2^-1074
+      {0x0000000000000000, 0.0, 0.0},
+      {0x7FF0000000000000, HUGE_VAL, HUGE_VAL},
+      {0xFFF0000000000000, -HUGE_VAL, HUGE_VAL},
+      {0x7FEFFFFFFFFFFFFF, HUGE_VAL, HUGE_VAL},  // the largest double overflows when scaled
+  };
+  for (const auto& row : rows) {
+    const Level l = Double(row.bits);
+    EXPECT_EQ(l.level, row.level) << std::hex << row.bits;
+    EXPECT_EQ(l.contribution, row.contribution) << std::hex << row.bits;
+  }
+  const Level nan = Double(0x7FF8000000000000);
+  EXPECT_TRUE(std::isnan(nan.level));
+  EXPECT_TRUE(std::isnan(nan.contribution));
+}
+
 }  // namespace
 }  // namespace ampdots

@@ -98,8 +98,8 @@ TEST(ScanInterval, ConstantBlocksGiveTheirLevelAsBar) {
   // 16-bit level 10 (bytes 00 0A): lines of 4 frames, stamped at frame 3 + 1 - 2.
   const ScanRun run = Scan(Repeat({0x00, 0x0A}, 8), Request{2, 1, 8, 4});
   EXPECT_EQ(run.out, "2.00\t" + Dots(10) + "\n6.00\t" + Dots(10) + "\n");
-  EXPECT_EQ(run.peaks.left, 10.0);
-  EXPECT_EQ(run.peaks.right, 0.0);
+  EXPECT_EQ(run.peaks.channel[0], 10.0);
+  EXPECT_EQ(run.peaks.channel[1], 0.0);
 }
 
 TEST(ScanInterval, StereoLineIsHalvedSoItMatchesMono) {
@@ -108,8 +108,8 @@ TEST(ScanInterval, StereoLineIsHalvedSoItMatchesMono) {
   request.magnification = 1.5f;
   const ScanRun run = Scan(Repeat({0x00, 0x00, 0x14, 0x00, 0x00, 0xEC}, 6), request);
   EXPECT_EQ(run.out, "2.00\t" + Dots(30) + "\n5.00\t" + Dots(30) + "\n");
-  EXPECT_EQ(run.peaks.left, 20.0);
-  EXPECT_EQ(run.peaks.right, 20.0);
+  EXPECT_EQ(run.peaks.channel[0], 20.0);
+  EXPECT_EQ(run.peaks.channel[1], 20.0);
 }
 
 TEST(ScanInterval, FloatZerosAndInfinities) {
@@ -119,7 +119,7 @@ TEST(ScanInterval, FloatZerosAndInfinities) {
   frames.insert(frames.end(), inf.begin(), inf.end());
   const ScanRun run = Scan(frames, Request{4, 1, 4, 2});
   EXPECT_EQ(run.out, "1.00\t\n3.00\t" + Dots(kMaxDots) + "\n");
-  EXPECT_EQ(run.peaks.left, std::ldexp(1.0, 135));
+  EXPECT_EQ(run.peaks.channel[0], std::ldexp(1.0, 135));
 }
 
 TEST(ScanInterval, PartialLastLineCountsOnlyTowardPeaks) {
@@ -128,7 +128,7 @@ TEST(ScanInterval, PartialLastLineCountsOnlyTowardPeaks) {
   frames.push_back(0x50);  // level 80, alone in the unfinished line
   const ScanRun run = Scan(frames, Request{2, 1, 6, 5});
   EXPECT_EQ(run.out, "3.00\t.\n");
-  EXPECT_EQ(run.peaks.left, 80.0);
+  EXPECT_EQ(run.peaks.channel[0], 80.0);
   EXPECT_EQ(Scan(frames, Request{2, 1, 6, 0}).out, "");  // resolution 0: no line at all
 }
 
@@ -151,22 +151,22 @@ TEST(ScanInterval, ChunksAreReadFromTheirOwnPositions) {
   SetChunkFrames(0);
   const auto dots = [](double sum) { return Dots(static_cast<std::size_t>(256.0 * (sum / 4096))); };
   EXPECT_EQ(run.out, "2.15\t" + dots(3996 + 200) + "\n6.24\t" + dots(7992 + 300) + "\n");
-  EXPECT_EQ(run.peaks.left, 3.0);
+  EXPECT_EQ(run.peaks.channel[0], 3.0);
 }
 
 TEST(ScanInterval, FormatsWithoutDecoderPrintEmptyBars) {
   const ScanRun eightBit = Scan(Repeat({0xFF}, 4), Request{1, 1, 4, 2});
   EXPECT_EQ(eightBit.out, "1.00\t\n3.00\t\n");
-  const ScanRun fourChannels = Scan(Repeat({0xFF, 0x7F}, 8), Request{2, 4, 2, 1});
-  EXPECT_EQ(fourChannels.out, "1.00\t\n2.00\t\n");
-  EXPECT_EQ(fourChannels.peaks.left + fourChannels.peaks.right, 0.0);
+  const ScanRun nineChannels = Scan(Repeat({0xFF, 0x7F}, 18), Request{2, 9, 2, 1});
+  EXPECT_EQ(nineChannels.out, "1.00\t\n2.00\t\n");
+  for (const double peak : nineChannels.peaks.channel) EXPECT_EQ(peak, 0.0);
 }
 
 TEST(ScanInterval, FileThatShrankEndsAtTheFirstFrameNotReadWhole) {
   // 12 frames of level 10, but the file now ends one byte into frame 6.
   const ScanRun cut = Scan(Repeat({0x00, 0x0A}, 12), Request{2, 1, 12, 4}, 44 + 13);
   EXPECT_EQ(cut.out, "2.00\t" + Dots(10) + "\n");
-  EXPECT_EQ(cut.peaks.left, 10.0);
+  EXPECT_EQ(cut.peaks.channel[0], 10.0);
   // A second chunk that comes back short must not reuse the first chunk's
   // bytes: 4097 frames remain of 4100, so a line of 4098 never completes.
   const ScanRun stale = Scan(Repeat({0x00, 0x0A}, 4100), Request{2, 1, 4100, 4098}, 44 + 2 * 4097);
