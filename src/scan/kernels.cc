@@ -26,40 +26,49 @@ void FoldFloatPeaks(const T (&max)[kCount], std::size_t seen, bool stereo, Float
   }
 }
 
-template <typename Sum>
-void FoldLanes(const Sum (&sum)[kLanes], const std::uint32_t (&max)[kLanes], bool stereo,
-               PcmTotals& totals) {
-  for (std::size_t j = 0; j < kLanes; ++j) {
-    totals.sum += sum[j];
-    std::uint32_t& peak = totals.max[stereo ? j % 2 : 0];
-    peak = std::max(peak, max[j]);
-  }
-}
-
-// `kMaxRows` rows of lanes keep each `Sum` lane in range.
-template <typename Layout, std::size_t kMaxRows, typename Sum = std::int32_t>
-inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                          PcmTotals& totals) {
+// Frames of kChannels samples, sum and peaks in one pass, in rows of
+// lcm(kLanes, kChannels) lanes: lane j always holds channel j % kChannels,
+// so the lanes' largest magnitudes are the channels' peaks. `kMaxRows` rows
+// of lanes keep each `Sum` lane in range.
+template <typename Layout, std::uint32_t kChannels, std::size_t kMaxRows, typename Sum>
+__attribute__((always_inline)) inline void ChannelRows(const std::uint8_t* bytes,
+                                                       std::size_t samples, PcmTotals& totals) {
+  constexpr std::size_t kRow = std::lcm(kLanes, std::size_t{kChannels});
   constexpr std::size_t kWidth = Layout::kWidth;
   std::size_t i = 0;
-  while (samples - i >= kLanes) {
-    const std::size_t rows = std::min((samples - i) / kLanes, kMaxRows);
-    Sum sum[kLanes] = {};
-    std::uint32_t max[kLanes] = {};
-    for (std::size_t r = 0; r < rows; ++r, i += kLanes) {
+  while (samples - i >= kRow) {
+    const std::size_t rows = std::min((samples - i) / kRow, kMaxRows);
+    Sum sum[kRow] = {};
+    std::uint32_t max[kRow] = {};
+    for (std::size_t r = 0; r < rows; ++r, i += kRow) {
       const std::uint8_t* row = bytes + i * kWidth;
-      for (std::size_t j = 0; j < kLanes; ++j) {
+      for (std::size_t j = 0; j < kRow; ++j) {
         const std::int32_t v = Layout::Value(row + j * kWidth);
         sum[j] += PcmContribution<Layout::kTopByteOne>(v);
         max[j] = std::max(max[j], PcmMagnitude(v));
       }
     }
-    FoldLanes(sum, max, stereo, totals);
+    for (std::size_t j = 0; j < kRow; ++j) {
+      totals.sum += sum[j];
+      totals.max[j % kChannels] = std::max(totals.max[j % kChannels], max[j]);
+    }
   }
   for (; i < samples; ++i) {
-    AddPcmSample<Layout::kTopByteOne>(Layout::Value(bytes + i * kWidth), stereo ? i % 2 : 0,
-                                      totals);
+    AddPcmSample<Layout::kTopByteOne>(Layout::Value(bytes + i * kWidth), i % kChannels, totals);
   }
+}
+
+// Mono or stereo samples, as one or two channels.
+template <typename Layout, std::size_t kMaxRows, typename Sum = std::int32_t>
+inline void AccumulatePcm(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                          PcmTotals& totals) {
+  if (stereo) return ChannelRows<Layout, 2, kMaxRows, Sum>(bytes, samples, totals);
+  ChannelRows<Layout, 1, kMaxRows, Sum>(bytes, samples, totals);
+}
+
+template <typename Layout, std::uint32_t kChannels, std::size_t kMaxRows, typename Sum>
+void PortableChannels(const std::uint8_t* bytes, std::size_t samples, PcmTotals& totals) {
+  ChannelRows<Layout, kChannels, kMaxRows, Sum>(bytes, samples, totals);
 }
 
 void PortablePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals) {
@@ -99,9 +108,8 @@ void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, 
 // |128 x value| of 64-bit float samples in rows of lanes; a lane keeps its
 // largest magnitude as a double, which not-a-numbers never replace (they
 // fail the comparison), and whose order is the order of its bits.
-__attribute__((always_inline)) inline void Float64Rows(const std::uint8_t* bytes,
-                                                       std::size_t samples, bool stereo,
-                                                       double* magnitudes, FloatPeaks& peaks) {
+void PortableFloat64(const std::uint8_t* bytes, std::size_t samples, bool stereo,
+                     double* magnitudes, FloatPeaks& peaks) {
   double max[kLanes];
   std::fill(std::begin(max), std::end(max), -1.0);
   std::size_t i = 0;
@@ -121,11 +129,6 @@ __attribute__((always_inline)) inline void Float64Rows(const std::uint8_t* bytes
   FoldFloatPeaks(bits, std::min(samples, kLanes), stereo, peaks);
 }
 
-void PortableFloat64(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     double* magnitudes, FloatPeaks& peaks) {
-  Float64Rows(bytes, samples, stereo, magnitudes, peaks);
-}
-
 // The largest of `peak(sample)` for each channel.
 template <typename T, typename Peak>
 void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t channels,
@@ -135,13 +138,6 @@ void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t ch
       max[c] = std::max<T>(max[c], peak(bytes));
     }
   }
-}
-
-template <typename Layout>
-void PcmChannelPeaks(const std::uint8_t* bytes, std::size_t frames, std::uint32_t channels,
-                     PcmTotals& pcm) {
-  const auto peak = [](const std::uint8_t* b) { return PcmMagnitude(Layout::Value(b)); };
-  EachChannel(bytes, frames, channels, Layout::kWidth, peak, pcm.max);
 }
 
 #if defined(__x86_64__)
@@ -224,26 +220,56 @@ void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool ster
   VectorOr(AMPDOTS_VECTOR(Avx2Float64), PortableFloat64, bytes, samples, stereo, magnitudes, peaks);
 }
 
-void ChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
-                  std::uint32_t channels, PcmTotals& pcm, FloatPeaks& floats) {
-  // The PCM layouts in the order of Decoder's values, kNone first.
-  using PcmPeaks = void (*)(const std::uint8_t*, std::size_t, std::uint32_t, PcmTotals&);
-  constexpr PcmPeaks kPcmPeaks[] = {nullptr,
-                                    PcmChannelPeaks<Pcm8Layout>,
-                                    PcmChannelPeaks<MuLawLayout>,
-                                    PcmChannelPeaks<ALawLayout>,
-                                    PcmChannelPeaks<Pcm16Layout>,
-                                    PcmChannelPeaks<Pcm24Layout>,
-                                    PcmChannelPeaks<Pcm32Layout>};
-  static_assert(std::size(kPcmPeaks) == static_cast<std::size_t>(Decoder::kPcm32) + 1);
-  if (decoder == Decoder::kFloat32) {
-    const auto peak = [](const std::uint8_t* b) -> std::int64_t { return Assem4(b) & 0x7FFFFFFF; };
-    EachChannel(bytes, frames, channels, 4, peak, floats.max);
-  } else if (decoder == Decoder::kFloat64) {
-    EachChannel(bytes, frames, channels, 8, Float64PeakBits, floats.max);
-  } else if (decoder != Decoder::kNone) {
-    kPcmPeaks[static_cast<std::size_t>(decoder)](bytes, frames, channels, pcm);
+namespace {
+
+// The loop for frames of `channels` (3 to 8) samples of one layout: the
+// vector build where the processor has it, else the portable one.
+template <typename Layout, std::size_t kMaxRows, typename Sum = std::int32_t>
+void Channels(const std::uint8_t* bytes, std::size_t samples, std::uint32_t channels,
+              PcmTotals& totals) {
+  using Loop = void (*)(const std::uint8_t*, std::size_t, PcmTotals&);
+  constexpr Loop kPortable[] = {
+      PortableChannels<Layout, 3, kMaxRows, Sum>, PortableChannels<Layout, 4, kMaxRows, Sum>,
+      PortableChannels<Layout, 5, kMaxRows, Sum>, PortableChannels<Layout, 6, kMaxRows, Sum>,
+      PortableChannels<Layout, 7, kMaxRows, Sum>, PortableChannels<Layout, 8, kMaxRows, Sum>};
+#if defined(__x86_64__)
+  constexpr Loop kVector[] = {
+      Avx2Channels<Layout, 3, kMaxRows, Sum>, Avx2Channels<Layout, 4, kMaxRows, Sum>,
+      Avx2Channels<Layout, 5, kMaxRows, Sum>, Avx2Channels<Layout, 6, kMaxRows, Sum>,
+      Avx2Channels<Layout, 7, kMaxRows, Sum>, Avx2Channels<Layout, 8, kMaxRows, Sum>};
+  if (HasAvx2()) return kVector[channels - 3](bytes, samples, totals);
+#endif
+  kPortable[channels - 3](bytes, samples, totals);
+}
+
+}  // namespace
+
+void AccumulateChannels(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                        std::uint32_t channels, PcmTotals& totals) {
+  const std::size_t samples = frames * channels;
+  switch (decoder) {
+    case Decoder::kPcm8:
+      return Channels<Pcm8Layout, 32767>(bytes, samples, channels, totals);
+    case Decoder::kMuLaw:
+      return Channels<MuLawLayout, 32767>(bytes, samples, channels, totals);
+    case Decoder::kALaw:
+      return Channels<ALawLayout, 32767>(bytes, samples, channels, totals);
+    case Decoder::kPcm16:
+      return Channels<Pcm16Layout, 32767>(bytes, samples, channels, totals);
+    case Decoder::kPcm24:
+      return Channels<Pcm24Layout, 255>(bytes, samples, channels, totals);
+    default:
+      return Channels<Pcm32Layout, SIZE_MAX, std::int64_t>(bytes, samples, channels, totals);
   }
+}
+
+void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                       std::uint32_t channels, FloatPeaks& peaks) {
+  if (decoder == Decoder::kFloat64) {
+    return EachChannel(bytes, frames, channels, 8, Float64PeakBits, peaks.max);
+  }
+  const auto peak = [](const std::uint8_t* b) -> std::int64_t { return Assem4(b) & 0x7FFFFFFF; };
+  EachChannel(bytes, frames, channels, 4, peak, peaks.max);
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,

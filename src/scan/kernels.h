@@ -137,11 +137,15 @@ inline std::int64_t Float64PeakBits(const std::uint8_t* b) {
   return magnitude == magnitude ? std::bit_cast<std::int64_t>(magnitude) : -1;
 }
 
-/// The peaks of each of `channels` (3 to kMaxChannels) channels of `frames`
-/// frames, for the layouts whose loops keep peaks of one or two channels
-/// only; their sums are order-free and taken by those loops as if mono.
-void ChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
-                  std::uint32_t channels, PcmTotals& pcm, FloatPeaks& floats);
+/// Frames of 3 to kMaxChannels channels of a PCM layout: their line sum
+/// and each channel's peak.
+void AccumulateChannels(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                        std::uint32_t channels, PcmTotals& totals);
+
+/// The peaks of each of `channels` (3 to kMaxChannels) channels of float
+/// frames, whose magnitudes the float loops give as if mono.
+void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
+                       std::uint32_t channels, FloatPeaks& peaks);
 
 /// Chooses between the vector loops (where the processor has them, the
 /// default) and the portable ones, so tests can hold both to the same

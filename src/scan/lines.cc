@@ -40,21 +40,17 @@ void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples,
   }
 }
 
-// Frames into the line sum and each channel's peak. Three channels and
-// more are summed as if mono, since the sum does not depend on the order,
-// and their peaks are taken channel by channel.
+// Frames into the line sum and each channel's peak.
 void AddPcmFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                   PcmTotals& pcm) {
   const std::size_t samples = frames * plan.channels;
   if (plan.channels <= 2) return Accumulate(plan.decoder, bytes, samples, plan.channels == 2, pcm);
-  PcmTotals mono;
-  Accumulate(plan.decoder, bytes, samples, false, mono);
-  pcm.sum += mono.sum;
-  FloatPeaks none;
-  ChannelPeaks(plan.decoder, bytes, frames, plan.channels, pcm, none);
+  AccumulateChannels(plan.decoder, bytes, frames, plan.channels, pcm);
 }
 
-// Float frames into their magnitudes and each channel's peak, the same way.
+// Float frames into their magnitudes and each channel's peak. Three
+// channels and more are taken as if mono, since a magnitude does not depend
+// on its channel, and their peaks channel by channel.
 void AddFloatFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                     double* magnitudes, FloatPeaks& peaks) {
   const auto magnitudesOf = plan.decoder == Decoder::kFloat64 ? Float64Magnitudes : FloatMagnitudes;
@@ -64,8 +60,7 @@ void AddFloatFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t
   }
   FloatPeaks mono;
   magnitudesOf(bytes, samples, false, magnitudes, mono);
-  PcmTotals none;
-  ChannelPeaks(plan.decoder, bytes, frames, plan.channels, none, peaks);
+  FloatChannelPeaks(plan.decoder, bytes, frames, plan.channels, peaks);
 }
 
 void PcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, PcmTotals& pcm,
