@@ -35,7 +35,8 @@ TextBlock workerText;
 std::uint32_t fixedChunkFrames = 0;  // for tests: see SetChunkFrames
 
 std::size_t ChunkFramesFor(std::uint32_t frameBytes) {
-  return fixedChunkFrames != 0 ? fixedChunkFrames : kChunkBytes / frameBytes;
+  const std::size_t fit = kChunkBytes / frameBytes;
+  return fixedChunkFrames != 0 ? std::min<std::size_t>(fixedChunkFrames, fit) : fit;
 }
 
 // Frames to read next: as many as fit, ending on a line boundary when at
