@@ -114,7 +114,7 @@ void PortableFloat64(const std::uint8_t* bytes, std::size_t samples, bool stereo
   std::fill(std::begin(max), std::end(max), -1.0);
   std::size_t i = 0;
   const auto take = [&](std::size_t k, double& lane) {
-    const double magnitude = std::fabs(128.0 * std::bit_cast<double>(Assem8(bytes + 8 * k)));
+    const double magnitude = Float64Magnitude(bytes + 8 * k);
     magnitudes[k] = magnitude;
     lane = magnitude > lane ? magnitude : lane;
   };

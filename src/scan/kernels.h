@@ -130,10 +130,13 @@ void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo
 void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                        double* magnitudes, FloatPeaks& peaks);
 
+/// The magnitude of a 64-bit float sample's level, |128 x value|.
+inline double Float64Magnitude(const std::uint8_t* b) { return std::fabs(DecodeFloat64(b).level); }
+
 /// The magnitude bits of a 64-bit float sample's level, or -1 for a
 /// not-a-number, which is never a peak.
 inline std::int64_t Float64PeakBits(const std::uint8_t* b) {
-  const double magnitude = std::fabs(128.0 * std::bit_cast<double>(Assem8(b)));
+  const double magnitude = Float64Magnitude(b);
   return magnitude == magnitude ? std::bit_cast<std::int64_t>(magnitude) : -1;
 }
 

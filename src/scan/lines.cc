@@ -95,10 +95,11 @@ void FinePcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
     pcm.max[0] = peak;
     return;
   }
-  const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
   for (std::size_t j = 0; j < lines; ++j) {
-    for (std::size_t i = 0; i < perLine; ++i, bytes += kWidth) {
-      AddPcmSample<kTopByteOne>(Layout::Value(bytes), i % plan.channels, pcm);
+    for (std::size_t f = 0; f < plan.resolution; ++f) {
+      for (std::uint32_t c = 0; c < plan.channels; ++c, bytes += kWidth) {
+        AddPcmSample<kTopByteOne>(Layout::Value(bytes), c, pcm);
+      }
     }
     lengths[j] = LineLength(plan, static_cast<double>(pcm.sum) * kUnit);
     pcm.sum = 0;
