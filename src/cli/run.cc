@@ -7,6 +7,9 @@
 #include <cstring>
 #include <limits>
 
+#include "cli/options.h"
+#include "report/records.h"
+#include "scan/blocks.h"
 #include "scan/plan.h"
 #include "scan/scan.h"
 #include "wav/probe.h"
@@ -24,7 +27,13 @@ constexpr const char* kUsage[] = {
     ("Argument 5 (optional) is magnification: Above 1 magnifies (256 is the max).  "
      "Between 0 and 1 zooms out."),
 };
+constexpr char kNoFormatMessage[] = "Can't find format chunk in wave file!";
+constexpr char kNoDataMessage[] = "Can't find data block in wave file!";
+constexpr char kNoFileStart[] = "The file called ";
+constexpr char kNoFileEnd[] = " cannot be found!\n";
 constexpr char kReadErrorText[] = "ampdots: cannot read ";
+constexpr char kMissingArguments[] = "FILE, START and STOP are needed";
+constexpr char kTryHelp[] = "Try 'ampdots --help'.";
 constexpr char kThresholdFormat[] = "Showing values above %.0f dB\n";
 constexpr char kMonoPeakFormat[] = "Peak over interval %.1f dB\n";
 constexpr char kStereoPeaksFormat[] = "Peaks over interval %.1f L %.1f R\n";
@@ -109,6 +118,47 @@ int ReadFailed(const char* path, int error, Output& err) {
   return 2;
 }
 
+// Options that cannot be run: what is wrong, and where help is.
+int OptionError(const Options& options, Output& err) {
+  Put(err, "ampdots: ");
+  Put(err, options.error);
+  if (options.errorWord[0] != '\0') {
+    Put(err, " '");
+    Put(err, options.errorWord);
+    Put(err, "'");
+  }
+  PutChar(err, '\n');
+  PutLine(err, kTryHelp);
+  return 1;
+}
+
+// The probe's findings as messages on `talk`. Returns 0 when the run goes
+// on, else the status to end with (a read error is reported by the caller).
+int ReportProbe(const ProbeResult& probe, const char* path, Output& talk) {
+  if (probe.status == ProbeStatus::kNoFile) {
+    // The path may be of any length: never formatted into a bounded buffer.
+    Put(talk, kNoFileStart);
+    Put(talk, path);
+    Put(talk, kNoFileEnd);
+    return 2;
+  }
+  if (probe.formatTagMissing) PutLine(talk, kNoFormatMessage);  // never with a read error
+  switch (probe.status) {
+    case ProbeStatus::kNoDataTag:
+      PutLine(talk, kNoDataMessage);
+      return 2;
+    case ProbeStatus::kZeroWidthFrame:
+      PutLine(talk, kBadFrameMessage);
+      return 1;
+    case ProbeStatus::kReadError:
+    case ProbeStatus::kNoFile:
+      return 2;
+    case ProbeStatus::kOk:
+      break;
+  }
+  return 0;
+}
+
 void PutSummary(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   PutF(out, kThresholdFormat, static_cast<double>(ThresholdDb(plan.magnification)));
   const auto db = [&](std::uint32_t c) { return static_cast<double>(PeakDb(peaks.channel[c])); };
@@ -123,21 +173,65 @@ void PutSummary(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   }
 }
 
+// Records that only feed the summary.
+class NoBlocks final : public BlockSink {
+ public:
+  void Block(const BlockRecord&) override {}
+};
+
+// The scan and what follows it, in the mode the options ask for. Returns
+// the exit status.
+int ScanAndShow(const Options& options, const Arguments& args, const WavAttributes& wav,
+                const ScanPlan& plan, Source& source, Output& out, Output& err) {
+  const bool any = plan.endFrame > plan.startFrame;
+  Stats stats;
+  if (options.mode == OutputMode::kPicture) {
+    const Peaks peaks =
+        any ? ScanInterval(source, plan, out, options.summary ? &stats : nullptr) : Peaks{};
+    // The end of the data is no error, but a failed read is: a picture cut
+    // short by a failing disk must not pass for the whole one.
+    if (source.error != 0) return ReadFailed(args.path, source.error, err);
+    PutSummary(plan, peaks, out);
+    if (options.summary) PutStatsTable(out, plan, stats);
+    return 0;
+  }
+  if (options.mode == OutputMode::kJson) {
+    PutJsonFile(out, RunFacts{args.path, wav, plan});
+    JsonBlocks blocks(out, plan);
+    if (any) stats = ScanBlocks(source, plan, blocks);
+    if (source.error != 0) return ReadFailed(args.path, source.error, err);
+    PutJsonSummary(out, plan, stats);
+    return 0;
+  }
+  if (options.summary) {
+    NoBlocks none;
+    if (any) stats = ScanBlocks(source, plan, none);
+    if (source.error != 0) return ReadFailed(args.path, source.error, err);
+    PutCsvSummary(out, plan, stats);
+    return 0;
+  }
+  PutCsvHeader(out, plan);
+  CsvBlocks blocks(out, plan);
+  if (any) ScanBlocks(source, plan, blocks);
+  if (source.error != 0) return ReadFailed(args.path, source.error, err);
+  return 0;
+}
+
 // The run once the probe has accepted the file: the interval and layout
-// checks, the scan and the summary. Returns the exit status.
-int ScanAndSum(const Arguments& args, const WavAttributes& wav, OpenFn open, Source& source,
-               Output& out, Output& err) {
+// checks, then the scan. Messages go to `talk`. Returns the exit status.
+int CheckAndScan(const Options& options, const Arguments& args, const WavAttributes& wav,
+                 OpenFn open, Source& source, Output& out, Output& err, Output& talk) {
   const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
   const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
   if (startFrame >= stopFrame) {
-    PutLine(out, kBadIntervalMessage);
+    PutLine(talk, kBadIntervalMessage);
     return 1;
   }
   const ScanPlan plan = MakePlan(wav, startFrame, std::min(stopFrame, wav.frameCount),
                                  ChooseResolution(args, wav.sampleRate), args.magnification);
   // A layout that no decoder reads would only draw a picture of nothing.
   if (plan.decoder == Decoder::kNone) {
-    PutLine(out, kBadFrameMessage);
+    PutLine(talk, kBadFrameMessage);
     return 1;
   }
   // A file is opened again for the scan, as it was for the probe; a stream
@@ -145,33 +239,47 @@ int ScanAndSum(const Arguments& args, const WavAttributes& wav, OpenFn open, Sou
   if (!source.stream) {
     CloseSource(source);
     if (!open(args.path, source)) {
-      PutNoFileMessage(out, args.path);
-      return 2;
+      ProbeResult gone;
+      gone.status = ProbeStatus::kNoFile;
+      return ReportProbe(gone, args.path, talk);
     }
   }
-  const Peaks peaks = plan.endFrame > plan.startFrame ? ScanInterval(source, plan, out) : Peaks{};
-  // The end of the data is no error, but a failed read is: a picture cut
-  // short by a failing disk must not pass for the whole one.
-  if (source.error != 0) return ReadFailed(args.path, source.error, err);
-  PutSummary(plan, peaks, out);
-  return 0;
+  return ScanAndShow(options, args, wav, plan, source, out, err);
 }
 
 }  // namespace
 
 int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open) {
-  PutLine(out, kBanner);
-  const int count = argc - 1;
+  const Options options = ParseOptions(argc, argv);
+  if (options.error != nullptr) return OptionError(options, err);
+  if (options.help) {
+    Put(out, kHelpText);
+    return 0;
+  }
+  if (options.version) {
+    PutLine(out, kBanner);
+    return 0;
+  }
+  // Records for programs keep standard output to themselves.
+  const bool picture = options.mode == OutputMode::kPicture;
+  Output& talk = picture ? out : err;
+  if (picture) PutLine(out, kBanner);
+  const int count = argc - options.firstArgument;
   if (count < 3) {
+    if (!picture) {
+      Options missing;
+      missing.error = kMissingArguments;
+      return OptionError(missing, err);
+    }
     for (const char* line : kUsage) PutLine(out, line);
     return 1;
   }
-  const Arguments args = ParseArguments(count, argv + 1);
-  WavAttributes wav;
+  const Arguments args = ParseArguments(count, argv + options.firstArgument);
   Source source;
-  int status = GetAttributes(args.path, open, out, wav, source);
+  const ProbeResult probe = GetAttributes(args.path, open, source);
+  int status = ReportProbe(probe, args.path, talk);
   if (status == 0) {
-    status = ScanAndSum(args, wav, open, source, out, err);
+    status = CheckAndScan(options, args, probe.attributes, open, source, out, err, talk);
   } else if (source.error != 0) {
     status = ReadFailed(args.path, source.error, err);
   }

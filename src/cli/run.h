@@ -13,6 +13,7 @@ namespace ampdots {
 
 inline constexpr char kBanner[] = "Ampdots 1.01 by Velbrand";
 inline constexpr char kBadIntervalMessage[] = "Stop or start time not set correctly";
+inline constexpr char kBadFrameMessage[] = "Unrecognized bit or channel configuration";
 
 /// The arguments after the program name, converted.
 struct Arguments {
@@ -55,9 +56,10 @@ float ThresholdDb(float magnification);
 float PeakDb(double peak);
 
 /// The whole run for `argc`/`argv` as main gets them. Prints to `out`, and
-/// to `err` the one message that does not belong in the picture: that the
-/// file could not be read to its end. Returns the exit status: 0 done, 1
-/// usage or argument error, 2 file error.
+/// to `err` what does not belong in the picture: that the options are
+/// wrong, that the file could not be read to its end, and, when records for
+/// programs are asked for, every message. Returns the exit status: 0 done,
+/// 1 usage or argument error, 2 file error.
 int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open);
 
 }  // namespace ampdots

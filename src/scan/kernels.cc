@@ -167,6 +167,8 @@ bool SetVectorKernels(bool enabled) {
   return HasAvx2();
 }
 
+bool VectorKernelsInUse() { return HasAvx2(); }
+
 // The vector loop where the processor has one, else the portable one.
 #if defined(__x86_64__)
 #define AMPDOTS_VECTOR(loop) loop

@@ -154,6 +154,8 @@ void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t f
 /// default) and the portable ones, so tests can hold both to the same
 /// results. Returns whether vector loops are now in use.
 bool SetVectorKernels(bool enabled);
+/// Whether the vector loops are in use.
+bool VectorKernelsInUse();
 
 /// The level magnitude of a float sample given its bits less the sign:
 /// 128 x (1 + f) x 2^(e - 127), the leading 1 kept for every exponent, zero

@@ -136,40 +136,16 @@ void FloatLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lin
   }
 }
 
-// Part of a line: `frames` frames, never past the line's end. Lines longer
-// than a chunk, and the unfinished line at the end of the interval, are
-// built this way.
-void AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
-                 std::size_t frames, double* magnitudes, Output& out) {
-  const std::size_t samples = frames * plan.channels;
-  Totals& totals = state.totals;
-  double lineSum = 0.0;
-  switch (plan.decoder) {
-    case Decoder::kNone:
-      break;
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-      AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
-      for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
-      lineSum = totals.floatSum;
-      break;
-    default:
-      AddPcmFrames(plan, bytes, frames, totals.pcm);
-      lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
-      break;
-  }
-  state.frame += frames;
-  state.count += static_cast<std::uint32_t>(frames);
-  if (state.count == plan.resolution) {
-    const std::uint64_t first = state.frame - plan.resolution;
-    PrintLine(state.printer, LineStamp(first, plan.resolution), LineLength(plan, lineSum), out);
-    state.count = 0;
-    totals.floatSum = 0.0;
-    totals.pcm.sum = 0;
-  }
-}
-
 }  // namespace
+
+std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution,
+                      std::size_t chunkFrames) {
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames));
+  if (resolution == 0 || resolution > chunkFrames) return want;
+  const std::size_t toLineEnd = resolution - count;
+  if (want > toLineEnd) want = toLineEnd + (want - toLineEnd) / resolution * resolution;
+  return want;
+}
 
 LineState StartLines(const ScanPlan& plan) {
   LineState state;
@@ -227,6 +203,35 @@ void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* le
   state.frame += lines * plan.resolution;
 }
 
+bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+                 std::size_t frames, double* magnitudes, double& length) {
+  const std::size_t samples = frames * plan.channels;
+  Totals& totals = state.totals;
+  double lineSum = 0.0;
+  switch (plan.decoder) {
+    case Decoder::kNone:
+      break;
+    case Decoder::kFloat32:
+    case Decoder::kFloat64:
+      AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
+      for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
+      lineSum = totals.floatSum;
+      break;
+    default:
+      AddPcmFrames(plan, bytes, frames, totals.pcm);
+      lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
+      break;
+  }
+  state.frame += frames;
+  state.count += static_cast<std::uint32_t>(frames);
+  if (state.count != plan.resolution) return false;
+  length = LineLength(plan, lineSum);
+  state.count = 0;
+  totals.floatSum = 0.0;
+  totals.pcm.sum = 0;
+  return true;
+}
+
 void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
                std::size_t frames, const Workspace& work, Output& out) {
   const std::uint32_t resolution = plan.resolution;
@@ -240,7 +245,11 @@ void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes
   while (frames > 0) {
     const std::size_t part =
         resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
-    AddLinePart(state, plan, bytes, part, work.magnitudes, out);
+    double length;
+    if (AddLinePart(state, plan, bytes, part, work.magnitudes, length)) {
+      const std::uint64_t first = state.frame - resolution;
+      PrintLine(state.printer, LineStamp(first, resolution), length, out);
+    }
     bytes += part * plan.frameBytes;
     frames -= part;
   }

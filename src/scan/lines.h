@@ -39,6 +39,12 @@ struct LineState {
   LinePrinter printer;
 };
 
+/// Frames to read next, at most `chunkFrames` of the `remaining`: ending on
+/// a line boundary when at least one whole line fits, so that whole lines
+/// can be summed side by side. `count` frames of the current line are in.
+std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution,
+                      std::size_t chunkFrames);
+
 /// The state at the plan's first frame.
 LineState StartLines(const ScanPlan& plan);
 
@@ -55,6 +61,13 @@ void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
 /// Prints `lines` lines whose lengths ComputeLines gave, from `state.frame`.
 void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
                         std::size_t lines, Output& out);
+
+/// Adds `frames` frames of the line being built, never past its end (lines
+/// longer than a chunk, and the unfinished line at the end of the interval,
+/// are built this way). Returns true when the line is complete, with its
+/// bar length in `length`.
+bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+                 std::size_t frames, double* magnitudes, double& length);
 
 /// Adds `frames` frames (at most a chunk) starting at `bytes`: whole lines
 /// are worked out together and then printed, the rest frame by frame.

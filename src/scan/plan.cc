@@ -38,6 +38,7 @@ ScanPlan MakePlan(const WavAttributes& wav, std::uint32_t startFrame, std::uint3
   ScanPlan plan;
   plan.decoder = DecoderFor(wav.bytesPerSample, wav.channels, wav.formatCode);
   plan.bytesPerSample = wav.bytesPerSample;
+  plan.validBits = wav.validBits;
   plan.channels = wav.channels;
   plan.frameBytes = wav.bytesPerSample * wav.channels;
   plan.dataOffset = wav.dataOffset;

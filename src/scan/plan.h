@@ -36,6 +36,7 @@ TimeColumn TimeColumnFor(double secondsPerLine);
 struct ScanPlan {
   Decoder decoder = Decoder::kNone;
   std::uint32_t bytesPerSample = 0;
+  std::uint32_t validBits = 0;  ///< of a sample's container bits, from the top
   std::uint32_t channels = 0;
   std::uint32_t frameBytes =
       0;  ///< channels x bytesPerSample, at most kMaxFrameBytes with a decoder

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "scan/blocks.h"
 #include "scan/decode.h"
 #include "scan/scan.h"
 
@@ -36,9 +37,10 @@ void ReferenceWaveform(std::int64_t t, const ScanPlan& plan, double length, Outp
   PutChar(out, '\n');
 }
 
-}  // namespace
-
-Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out) {
+// Every frame of the plan one sample at a time, calling `line(first,
+// length)` for each whole line; figures into `stats` when asked for.
+template <typename Line>
+Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line line) {
   const std::uint32_t align = plan.frameBytes;
   std::uint8_t frames[kReferenceChunkFrames * kMaxFrameBytes];
 
@@ -54,14 +56,14 @@ Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out) {
     const std::size_t got = ReadAt(source, FrameOffset(plan, s), frames, wanted * align) / align;
     for (std::size_t h = 0; h < got; ++h, ++s) {
       const std::uint8_t* frame = frames + h * align;
+      if (stats != nullptr) AddStatsReference(plan, frame, 1, s, *stats);
       for (std::uint32_t c = 0; plan.decoder != Decoder::kNone && c < plan.channels; ++c) {
         const Level sample = DecodeSample(plan.decoder, frame + c * plan.bytesPerSample);
         CheckPeak(peaks.channel[c], sample.level);
         lineSum += sample.contribution;
       }
       if (++count == plan.resolution) {
-        const std::uint64_t first = s + 1 - count;
-        ReferenceWaveform(LineStamp(first, plan.resolution), plan, LineLength(plan, lineSum), out);
+        line(s + 1 - count, LineLength(plan, lineSum));
         lineSum = 0.0;
         count = 0;
       }
@@ -70,6 +72,31 @@ Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out) {
     remaining -= got;
   }
   return peaks;
+}
+
+}  // namespace
+
+Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
+  return ReferenceLines(source, plan, stats, [&](std::uint64_t first, double length) {
+    ReferenceWaveform(LineStamp(first, plan.resolution), plan, length, out);
+  });
+}
+
+Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink) {
+  // The figures of each line are those of its frames: every frame's go to
+  // the line being built, which is handed on and merged when it is whole.
+  Stats interval;
+  BlockRecord block;
+  block.frames = plan.resolution;
+  ReferenceLines(source, plan, &block.stats, [&](std::uint64_t first, double length) {
+    block.frame = first;
+    block.length = length;
+    sink.Block(block);
+    MergeStats(interval, block.stats);
+    block.stats = Stats{};
+  });
+  MergeStats(interval, block.stats);
+  return interval;
 }
 
 }  // namespace ampdots

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "scan/blocks.h"
 #include "scan/lines.h"
 #include "scan/worker.h"
 
@@ -39,17 +40,6 @@ std::size_t ChunkFramesFor(std::uint32_t frameBytes) {
   return fixedChunkFrames != 0 ? std::min<std::size_t>(fixedChunkFrames, fit) : fit;
 }
 
-// Frames to read next: as many as fit, ending on a line boundary when at
-// least one whole line fits, so that whole lines can be summed side by side.
-std::size_t NextChunk(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution,
-                      std::size_t chunkFrames) {
-  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames));
-  if (resolution == 0 || resolution > chunkFrames) return want;
-  const std::size_t toLineEnd = resolution - count;
-  if (want > toLineEnd) want = toLineEnd + (want - toLineEnd) / resolution * resolution;
-  return want;
-}
-
 // Up to `frames` whole frames from `frame` on into buffer `buffer`; fewer
 // where the file ends or fails. A frame is never decoded from stale bytes.
 std::size_t ReadFrames(Source& source, const ScanPlan& plan, std::uint64_t frame,
@@ -64,16 +54,20 @@ struct Helper {
   bool running = false;
   Totals totals;
   LinePrinter printer;
+  Stats stats;  // of its chunks, when the run asks for figures
 };
 
 // Two chunks of whole lines, one after the other, in the two buffers: the
 // worker works out and prints aside the second's lines while this thread
 // works out and prints the first's.
 void AddChunkPair(LineState& state, const ScanPlan& plan, std::size_t firstLines,
-                  std::size_t secondLines, Helper& helper, Output& out) {
+                  std::size_t secondLines, Helper& helper, Stats* stats, Output& out) {
   const std::uint32_t resolution = plan.resolution;
   const std::uint64_t secondFrame = state.frame + firstLines * resolution;
   auto job = [&] {
+    if (stats != nullptr) {
+      AddStats(plan, frameBuffers[1], secondLines * resolution, secondFrame, helper.stats);
+    }
     ComputeLines(plan, frameBuffers[1], secondLines, helper.totals, kWorkspaces[1]);
     workerText.used = 0;
     workerText.full = false;
@@ -81,6 +75,9 @@ void AddChunkPair(LineState& state, const ScanPlan& plan, std::size_t firstLines
                secondLines, workerText);
   };
   PostJob(job);
+  if (stats != nullptr) {
+    AddStats(plan, frameBuffers[0], firstLines * resolution, state.frame, *stats);
+  }
   ComputeLines(plan, frameBuffers[0], firstLines, state.totals, kWorkspaces[0]);
   PrintComputedLines(state, plan, lineLengths[0], firstLines, out);
   AwaitJob();
@@ -104,8 +101,8 @@ bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames) {
 
 void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, kChunkFrames); }
 
-Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out) {
-  if (!FastLinesAreExact(plan)) return ScanIntervalReference(source, plan, out);
+Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
+  if (!FastLinesAreExact(plan)) return ScanIntervalReference(source, plan, out, stats);
   const std::uint32_t resolution = plan.resolution;
   const std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
   LineState state = StartLines(plan);
@@ -123,14 +120,19 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out) {
       const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
       const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
       if (gotNext == wantedNext && wantedNext % resolution == 0) {
-        AddChunkPair(state, plan, wanted / resolution, wantedNext / resolution, helper, out);
+        AddChunkPair(state, plan, wanted / resolution, wantedNext / resolution, helper, stats, out);
       } else {
+        if (stats != nullptr) {
+          AddStats(plan, frameBuffers[0], got, state.frame, *stats);
+          AddStats(plan, frameBuffers[1], gotNext, state.frame + got, *stats);
+        }
         AddFrames(state, plan, frameBuffers[0], got, kWorkspaces[0], out);
         AddFrames(state, plan, frameBuffers[1], gotNext, kWorkspaces[1], out);
       }
       added += gotNext;
       whole = gotNext == wantedNext;
     } else {
+      if (stats != nullptr) AddStats(plan, frameBuffers[0], got, state.frame, *stats);
       AddFrames(state, plan, frameBuffers[0], got, kWorkspaces[0], out);
     }
     // A file that ended or failed ends the scan, and nothing more can be
@@ -140,7 +142,67 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out) {
   }
   if (helper.running) StopWorker();
   MergePeaks(state.totals, helper.totals);
+  if (stats != nullptr) MergeStats(*stats, helper.stats);
   return FinalPeaks(plan, state.totals);
+}
+
+namespace {
+
+// Frames of a chunk as records: whole lines together, then the rest into
+// the line being built (`current` holds its figures so far).
+void AddBlockFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+                    std::size_t frames, Stats& current, Stats& interval, BlockSink& sink) {
+  const std::uint32_t resolution = plan.resolution;
+  BlockRecord block;
+  block.frames = resolution;
+  if (resolution != 0 && state.count == 0 && frames >= resolution) {
+    const std::size_t lines = frames / resolution;
+    ComputeLines(plan, bytes, lines, state.totals, kWorkspaces[0]);
+    for (std::size_t j = 0; j < lines; ++j, bytes += std::size_t{resolution} * plan.frameBytes) {
+      block.frame = state.frame + j * resolution;
+      block.length = lineLengths[0][j];
+      block.stats = Stats{};
+      AddStats(plan, bytes, resolution, block.frame, block.stats);
+      sink.Block(block);
+      MergeStats(interval, block.stats);
+    }
+    state.frame += lines * resolution;
+    frames -= lines * resolution;
+  }
+  while (frames > 0) {
+    const std::size_t part =
+        resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
+    AddStats(plan, bytes, part, state.frame, current);
+    if (AddLinePart(state, plan, bytes, part, magnitudeBuffers[0], block.length)) {
+      block.frame = state.frame - resolution;
+      block.stats = current;
+      sink.Block(block);
+      MergeStats(interval, current);
+      current = Stats{};
+    }
+    bytes += part * plan.frameBytes;
+    frames -= part;
+  }
+}
+
+}  // namespace
+
+Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
+  if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink);
+  const std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
+  LineState state = StartLines(plan);
+  Stats interval;
+  Stats current;
+  std::uint64_t remaining = plan.endFrame - plan.startFrame;
+  while (remaining > 0) {
+    const std::size_t wanted = NextChunk(remaining, state.count, plan.resolution, chunkFrames);
+    const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
+    AddBlockFrames(state, plan, frameBuffers[0], got, current, interval, sink);
+    if (got < wanted) break;
+    remaining -= got;
+  }
+  MergeStats(interval, current);
+  return interval;
 }
 
 }  // namespace ampdots

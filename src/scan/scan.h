@@ -9,6 +9,7 @@
 #include "io/output.h"
 #include "io/source.h"
 #include "scan/plan.h"
+#include "stats/stats.h"
 
 namespace ampdots {
 
@@ -57,12 +58,14 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
 /// Scans the plan's frames of `source`, printing a line per whole line of
 /// frames. If the source ends early (the file shrank since it was probed)
 /// or fails to read (then `source.error` says why), the scan stops at the
-/// first frame that was not read whole.
-Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out);
+/// first frame that was not read whole. With `stats`, the figures of every
+/// frame read are added to it in the same pass.
+Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats = nullptr);
 
 /// The same scan one sample at a time through the per-sample decoders and
 /// printf, in 4096-frame reads: slow, and the measure of the fast one.
-Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out);
+Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out,
+                            Stats* stats = nullptr);
 
 }  // namespace ampdots
 

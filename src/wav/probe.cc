@@ -136,6 +136,14 @@ std::uint64_t LongDataSize(std::span<const std::uint8_t> head, std::uint64_t dat
 // whole byte up (12 bits in 2 bytes); below 8 bits there is no such frame.
 std::uint32_t BytesPerSample(std::uint32_t bits) { return bits < 8 ? 0 : (bits + 7) / 8; }
 
+// The bits that carry a sample: the extensible header's valid bits where it
+// gives a number that fits its container, else the bits per sample.
+std::uint32_t ValidBits(std::uint32_t bits, std::uint32_t valid, std::uint32_t bytesPerSample) {
+  const std::uint32_t container = 8 * bytesPerSample;
+  if (valid > 0 && valid <= container) return valid;
+  return std::min(bits, container);
+}
+
 ProbeResult Attributes(const Located& found, std::uint64_t length) {
   const std::uint8_t* f = found.fields;  // f[k] is the byte at format + 8 + k
   ProbeResult result;
@@ -145,6 +153,8 @@ ProbeResult Attributes(const Located& found, std::uint64_t length) {
   a.channels = Assem2(f + 2);
   a.sampleRate = Assem4(f + 4);
   a.bytesPerSample = BytesPerSample(Assem2(f + 14));
+  const bool extensible = Assem2(f) == kFormatExtensible;
+  a.validBits = ValidBits(Assem2(f + 14), extensible ? Assem2(f + 18) : 0, a.bytesPerSample);
   a.dataOffset = found.data + 8;
   const std::uint32_t blockAlign = a.channels * a.bytesPerSample;
   if (blockAlign == 0) {
@@ -212,34 +222,13 @@ ProbeResult ProbeSource(Source& source) {
   return result;
 }
 
-void PutNoFileMessage(Output& out, const char* path) {
-  Put(out, "The file called ");
-  Put(out, path);
-  Put(out, " cannot be found!\n");
-}
-
-int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes,
-                  Source& source) {
+ProbeResult GetAttributes(const char* path, OpenFn open, Source& source) {
   if (!open(path, source)) {
-    PutNoFileMessage(out, path);
-    return 2;
+    ProbeResult result;
+    result.status = ProbeStatus::kNoFile;
+    return result;
   }
-  const ProbeResult probe = ProbeSource(source);
-  if (probe.formatTagMissing) PutLine(out, kNoFormatMessage);  // never with a read error
-  switch (probe.status) {
-    case ProbeStatus::kNoDataTag:
-      PutLine(out, kNoDataMessage);
-      return 2;
-    case ProbeStatus::kZeroWidthFrame:
-      PutLine(out, kBadFrameMessage);
-      return 1;
-    case ProbeStatus::kReadError:
-      return 2;
-    case ProbeStatus::kOk:
-      break;
-  }
-  attributes = probe.attributes;
-  return 0;
+  return ProbeSource(source);
 }
 
 }  // namespace ampdots

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <span>
 
-#include "io/output.h"
 #include "io/source.h"
 
 namespace ampdots {
@@ -23,16 +22,16 @@ inline constexpr std::uint32_t kFormatFieldsEnd = 34;
 inline constexpr std::size_t kHeadBytes = kLastTagCandidate + kFormatFieldsEnd;
 static_assert(kHeadBytes <= kStreamHeadBytes, "a stream must keep the whole head");
 
-inline constexpr char kNoFormatMessage[] = "Can't find format chunk in wave file!";
-inline constexpr char kNoDataMessage[] = "Can't find data block in wave file!";
-inline constexpr char kBadFrameMessage[] = "Unrecognized bit or channel configuration";
-
 /// The format code of a header whose real code is its sub-format's.
 inline constexpr std::uint32_t kFormatExtensible = 0xFFFE;
 
 struct WavAttributes {
   std::uint32_t sampleRate = 0;
   std::uint32_t bytesPerSample = 0;  ///< of one channel's sample, in its container
+  /// Bits of a sample that carry it, from the top of its container: the
+  /// extensible header's valid bits, else its bits per sample; never more
+  /// than the container holds.
+  std::uint32_t validBits = 0;
   std::uint32_t channels = 0;
   std::uint32_t formatCode = 0;  ///< the sub-format's code for an extensible header
   std::uint64_t dataOffset = 0;  ///< file offset of the first frame
@@ -41,6 +40,7 @@ struct WavAttributes {
 
 enum class ProbeStatus {
   kOk,
+  kNoFile,          ///< the path could not be opened
   kNoDataTag,       ///< no "data" tag among the candidates, or a stream's walk failed
   kZeroWidthFrame,  ///< channels x bytesPerSample is 0: no frame to count
   kReadError,       ///< a read of the header failed; the source holds its error
@@ -57,17 +57,11 @@ struct ProbeResult {
 /// left where the probe stopped, so that the scan can go on from there.
 ProbeResult ProbeSource(Source& source);
 
-/// Prints that the file at `path` cannot be read. The path may be of any
-/// length, so it is never formatted into a bounded buffer.
-void PutNoFileMessage(Output& out, const char* path);
-
-/// Opens `path` into `source`, probes it and prints the probe's messages.
-/// Returns 0 with `attributes` set when the run can go on, else the exit
-/// status to end with. The source is left open, whatever the outcome, for
-/// the caller to close. After a read error nothing is printed, status 2 is
-/// returned and `source.error` tells the error.
-int GetAttributes(const char* path, OpenFn open, Output& out, WavAttributes& attributes,
-                  Source& source);
+/// Opens `path` into `source` and probes it. It decides and never prints:
+/// the caller reports what the result says. The source is left open,
+/// whatever the outcome, for the caller to close; after a read error
+/// `source.error` tells the error.
+ProbeResult GetAttributes(const char* path, OpenFn open, Source& source);
 
 }  // namespace ampdots
 

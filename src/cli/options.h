@@ -1,0 +1,34 @@
+// The options that come before FILE, parsed into one plain struct before
+// anything else runs; the run never looks at them as text again.
+#ifndef AMPDOTS_CLI_OPTIONS_H_
+#define AMPDOTS_CLI_OPTIONS_H_
+
+namespace ampdots {
+
+/// What standard output carries: the picture (with its banner, messages
+/// and summary lines), or records for programs, with every message on
+/// standard error.
+enum class OutputMode { kPicture, kJson, kCsv };
+
+struct Options {
+  OutputMode mode = OutputMode::kPicture;
+  bool summary = false;  ///< the statistics table; with --csv, rows per channel
+  bool help = false;
+  bool version = false;
+  int firstArgument = 1;  ///< argv index of FILE: the first word after the options
+  /// Set when the options cannot be run: what is wrong, and the word it is
+  /// about (may be empty).
+  const char* error = nullptr;
+  const char* errorWord = "";
+};
+
+/// Reads argv[1] on: each word that starts with "--" is an option, "--"
+/// alone ends them, and the first other word is FILE.
+Options ParseOptions(int argc, const char* const* argv);
+
+/// The text --help prints.
+extern const char* const kHelpText;
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_CLI_OPTIONS_H_

@@ -1,0 +1,206 @@
+#include "report/records.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "scan/scan.h"
+
+namespace ampdots {
+namespace {
+
+enum class Style { kJson, kCsv };
+
+// A figure with `decimals` decimals; what is not finite as the style has it.
+void PutNumber(Output& out, double value, int decimals, Style style) {
+  if (std::isfinite(value)) {
+    // Rounding must not print a sign on nothing: -0.00 is 0.00.
+    const double rounded = std::nearbyint(value * std::pow(10.0, decimals));
+    PutF(out, "%.*f", decimals, rounded == 0.0 ? 0.0 : value);
+  } else if (style == Style::kJson) {
+    Put(out, "null");
+  } else if (!std::isnan(value)) {
+    Put(out, value > 0 ? "inf" : "-inf");
+  }
+}
+
+void PutCount(Output& out, std::uint64_t value) {
+  PutF(out, "%llu", static_cast<unsigned long long>(value));
+}
+
+// A JSON array of one figure of each channel.
+template <typename Figure>
+void PutJsonArray(Output& out, const char* name, const ScanPlan& plan, Figure figure) {
+  PutF(out, ",\"%s\":[", name);
+  for (std::uint32_t c = 0; c < plan.channels; ++c) {
+    if (c > 0) PutChar(out, ',');
+    figure(c);
+  }
+  PutChar(out, ']');
+}
+
+// The length of the valid UTF-8 sequence at text[i], or 0 where there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) {
+    return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u;
+  };
+  const unsigned lead = byte(0);
+  const auto follows = [&](std::size_t k, unsigned low, unsigned high) {
+    return byte(k) >= low && byte(k) <= high;
+  };
+  // The second byte's range rules out overlong forms, surrogates and
+  // code points past U+10FFFF.
+  if (lead >= 0xC2 && lead <= 0xDF) return follows(1, 0x80, 0xBF) ? 2 : 0;
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+    const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) && follows(3, 0x80, 0xBF) ? 4 : 0;
+  }
+  return 0;
+}
+
+void PutCrLf(Output& out) { Put(out, "\r\n"); }
+
+}  // namespace
+
+std::string_view FormatName(Decoder decoder) {
+  switch (decoder) {
+    case Decoder::kMuLaw:
+      return "mulaw";
+    case Decoder::kALaw:
+      return "alaw";
+    case Decoder::kFloat32:
+    case Decoder::kFloat64:
+      return "float";
+    default:
+      return "pcm";
+  }
+}
+
+void PutJsonString(Output& out, std::string_view text) {
+  PutChar(out, '"');
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      PutChar(out, '\\');
+      PutChar(out, static_cast<char>(c));
+    } else if (c < 0x20) {
+      PutF(out, "\\u%04x", c);
+    } else if (c < 0x80) {
+      PutChar(out, static_cast<char>(c));
+    } else if (const std::size_t n = Utf8Length(text, i); n > 0) {
+      Put(out, text.substr(i, n));
+      i += n;
+      continue;
+    } else {
+      Put(out, "\\ufffd");
+    }
+    ++i;
+  }
+  PutChar(out, '"');
+}
+
+void PutJsonFile(Output& out, const RunFacts& run) {
+  const ScanPlan& plan = run.plan;
+  Put(out, "{\"type\":\"file\",\"path\":");
+  PutJsonString(out, run.path);
+  PutF(out, ",\"format\":\"%s\"", FormatName(plan.decoder).data());
+  PutF(out, ",\"bits\":%u,\"valid_bits\":%u", 8 * plan.bytesPerSample, plan.validBits);
+  PutF(out, ",\"channels\":%u,\"rate\":%u", plan.channels, plan.sampleRate);
+  PutF(out, ",\"frames\":%u,\"start_frame\":%u,\"end_frame\":%u", run.wav.frameCount,
+       plan.startFrame, plan.endFrame);
+  PutF(out, ",\"resolution\":%u}\n", plan.resolution);
+}
+
+void JsonBlocks::Block(const BlockRecord& block) {
+  PutF(out_, "{\"type\":\"block\",\"frame\":%llu,\"frames\":%u,\"time\":",
+       static_cast<unsigned long long>(block.frame), block.frames);
+  PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
+  Put(out_, ",\"bar\":");
+  PutCount(out_, BarDots(block.length));
+  const auto figures = [&](std::uint32_t c) {
+    return FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
+  };
+  PutJsonArray(out_, "peak_dbfs", plan_,
+               [&](std::uint32_t c) { PutNumber(out_, figures(c).peakDb, 2, Style::kJson); });
+  PutJsonArray(out_, "rms_dbfs", plan_,
+               [&](std::uint32_t c) { PutNumber(out_, figures(c).rmsDb, 2, Style::kJson); });
+  PutJsonArray(out_, "clipped", plan_,
+               [&](std::uint32_t c) { PutCount(out_, block.stats.channel[c].clipped); });
+  Put(out_, "}\n");
+}
+
+void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
+  PutF(out, "{\"type\":\"summary\",\"frames\":%llu",
+       static_cast<unsigned long long>(interval.frames));
+  Figures figures[kMaxChannels];
+  for (std::uint32_t c = 0; c < plan.channels; ++c) {
+    figures[c] = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
+  }
+  const auto number = [&](const char* name, double Figures::*field, int decimals) {
+    PutJsonArray(out, name, plan, [&](std::uint32_t c) {
+      PutNumber(out, figures[c].*field, decimals, Style::kJson);
+    });
+  };
+  const auto count = [&](const char* name, std::uint64_t Figures::*field) {
+    PutJsonArray(out, name, plan, [&](std::uint32_t c) { PutCount(out, figures[c].*field); });
+  };
+  number("peak_dbfs", &Figures::peakDb, 2);
+  number("peak_time", &Figures::peakTime, 6);
+  number("rms_dbfs", &Figures::rmsDb, 2);
+  number("dc", &Figures::dc, 6);
+  number("crest_db", &Figures::crestDb, 2);
+  count("clipped", &Figures::clipped);
+  count("nan", &Figures::nan);
+  Put(out, "}\n");
+}
+
+void PutCsvHeader(Output& out, const ScanPlan& plan) {
+  Put(out, "frame,frames,time,bar");
+  for (std::uint32_t c = 1; c <= plan.channels; ++c) {
+    PutF(out, ",peak_dbfs_%u,rms_dbfs_%u,clipped_%u", c, c, c);
+  }
+  PutCrLf(out);
+}
+
+void CsvBlocks::Block(const BlockRecord& block) {
+  PutF(out_, "%llu,%u,", static_cast<unsigned long long>(block.frame), block.frames);
+  PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kCsv);
+  PutChar(out_, ',');
+  PutCount(out_, BarDots(block.length));
+  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+    const Figures f = FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
+    PutChar(out_, ',');
+    PutNumber(out_, f.peakDb, 2, Style::kCsv);
+    PutChar(out_, ',');
+    PutNumber(out_, f.rmsDb, 2, Style::kCsv);
+    PutChar(out_, ',');
+    PutCount(out_, f.clipped);
+  }
+  PutCrLf(out_);
+}
+
+void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
+  Put(out, "channel,frames,peak_dbfs,peak_time,rms_dbfs,dc,crest_db,clipped,nan");
+  PutCrLf(out);
+  for (std::uint32_t c = 0; c < plan.channels; ++c) {
+    const Figures f = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
+    PutF(out, "%u,%llu,", c + 1, static_cast<unsigned long long>(interval.frames));
+    const double numbers[] = {f.peakDb, f.peakTime, f.rmsDb, f.dc, f.crestDb};
+    const int decimals[] = {2, 6, 2, 6, 2};
+    for (std::size_t k = 0; k < std::size(numbers); ++k) {
+      PutNumber(out, numbers[k], decimals[k], Style::kCsv);
+      PutChar(out, ',');
+    }
+    PutCount(out, f.clipped);
+    PutChar(out, ',');
+    PutCount(out, f.nan);
+    PutCrLf(out);
+  }
+}
+
+}  // namespace ampdots

@@ -1,0 +1,62 @@
+// The picture's summary table, for people: a column per channel.
+#include <cmath>
+#include <cstdio>
+
+#include "report/records.h"
+
+namespace ampdots {
+namespace {
+
+constexpr int kLabelWidth = 10;
+constexpr int kColumnWidth = 10;
+
+// A figure right-aligned in its column: "-inf" for silence, "-" where there
+// is none.
+void PutCell(Output& out, double value, int decimals) {
+  char text[32];
+  if (std::isnan(value)) {
+    std::snprintf(text, sizeof text, "-");
+  } else if (std::isinf(value)) {
+    std::snprintf(text, sizeof text, value > 0 ? "inf" : "-inf");
+  } else if (std::fabs(value) < 1e15) {
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  } else {
+    std::snprintf(text, sizeof text, "%.3g", value);
+  }
+  PutF(out, "%*s", kColumnWidth, text);
+}
+
+}  // namespace
+
+void PutStatsTable(Output& out, const ScanPlan& plan, const Stats& interval) {
+  Figures figures[kMaxChannels];
+  bool anyNan = false;
+  for (std::uint32_t c = 0; c < plan.channels; ++c) {
+    figures[c] = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
+    anyNan = anyNan || figures[c].nan > 0;
+  }
+  PutF(out, "%-*s", kLabelWidth, "Channel");
+  for (std::uint32_t c = 1; c <= plan.channels; ++c) PutF(out, "%*u", kColumnWidth, c);
+  PutChar(out, '\n');
+  const auto row = [&](const char* label, double Figures::*field, int decimals) {
+    PutF(out, "%-*s", kLabelWidth, label);
+    for (std::uint32_t c = 0; c < plan.channels; ++c) PutCell(out, figures[c].*field, decimals);
+    PutChar(out, '\n');
+  };
+  const auto countRow = [&](const char* label, std::uint64_t Figures::*field) {
+    PutF(out, "%-*s", kLabelWidth, label);
+    for (std::uint32_t c = 0; c < plan.channels; ++c) {
+      PutF(out, "%*llu", kColumnWidth, static_cast<unsigned long long>(figures[c].*field));
+    }
+    PutChar(out, '\n');
+  };
+  row("Peak dBFS", &Figures::peakDb, 2);
+  row("Peak time", &Figures::peakTime, 6);
+  row("RMS dBFS", &Figures::rmsDb, 2);
+  row("Crest dB", &Figures::crestDb, 2);
+  row("DC", &Figures::dc, 6);
+  countRow("Clipped", &Figures::clipped);
+  if (anyNan) countRow("NaN", &Figures::nan);
+}
+
+}  // namespace ampdots

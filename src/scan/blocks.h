@@ -1,0 +1,43 @@
+// The scan as records: one per whole line the picture would draw, with the
+// bar it would draw and the figures of each channel, and the figures of the
+// whole interval. Renderers of JSON, CSV and tables print these.
+#ifndef AMPDOTS_SCAN_BLOCKS_H_
+#define AMPDOTS_SCAN_BLOCKS_H_
+
+#include <cstdint>
+
+#include "io/source.h"
+#include "scan/plan.h"
+#include "stats/stats.h"
+
+namespace ampdots {
+
+/// One whole line of `frames` frames from `frame` (counted from the start
+/// of the data): the bar length the picture draws for it, and its figures.
+struct BlockRecord {
+  std::uint64_t frame = 0;
+  std::uint32_t frames = 0;
+  double length = 0.0;
+  Stats stats;
+};
+
+/// Takes the records of a scan in frame order.
+class BlockSink {
+ public:
+  virtual void Block(const BlockRecord& block) = 0;
+
+ protected:
+  ~BlockSink() = default;
+};
+
+/// Scans the plan's frames of `source` as ScanInterval does, handing each
+/// whole line to `sink`; returns the figures of every frame read, the
+/// unfinished last line's included. Stops early as ScanInterval does.
+Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink);
+
+/// The same one sample at a time: the yardstick of ScanBlocks.
+Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink);
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_SCAN_BLOCKS_H_

@@ -1,0 +1,385 @@
+#include "stats/stats.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+#include "io/bytes.h"
+#include "scan/decode.h"
+#include "scan/kernels.h"
+
+namespace ampdots {
+namespace {
+
+// Lanes summed side by side; a row holds lcm(kStatsLanes, channels)
+// samples, so lane j always holds channel j % channels.
+constexpr std::size_t kStatsLanes = 8;
+
+// Integer samples: their sums and squares in double lanes, exact for the
+// sums of a chunk (at most 2^18 samples of at most 2^31), their peaks and
+// rail counts in integers. `Layout::Value` reads the value; x is that over
+// 128 x kTopByteOne (2^15 for 16-bit and the one-byte formats).
+template <typename Layout, std::uint32_t kChannels>
+__attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, std::size_t frames,
+                                                    std::uint64_t firstFrame, Rails rails,
+                                                    Stats& stats) {
+  constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
+  constexpr std::size_t kWidth = Layout::kWidth;
+  constexpr double kUnit = 1.0 / (128.0 * Layout::kTopByteOne);  // a power of two
+  const std::size_t samples = frames * kChannels;
+  double sum[kRow] = {};
+  double squares[kRow] = {};
+  std::uint32_t max[kRow] = {};
+  std::uint32_t clipped[kRow] = {};
+  const auto take = [&](const std::uint8_t* at, std::size_t j) {
+    const std::int32_t v = Layout::Value(at);
+    const auto x = static_cast<double>(v);
+    sum[j] += x;
+    squares[j] += x * x;
+    max[j] = std::max(max[j], PcmMagnitude(v));
+    clipped[j] += static_cast<std::uint32_t>((v >= rails.high) | (v <= rails.low));
+  };
+  std::size_t i = 0;
+  for (; samples - i >= kRow; i += kRow) {
+    const std::uint8_t* row = bytes + i * kWidth;
+    for (std::size_t j = 0; j < kRow; ++j) take(row + j * kWidth, j);
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) take(bytes + i * kWidth, j);
+
+  for (std::uint32_t c = 0; c < kChannels; ++c) {
+    double s = 0.0;
+    double q = 0.0;
+    std::uint32_t m = 0;
+    std::uint64_t k = 0;
+    for (std::size_t j = c; j < kRow; j += kChannels) {
+      s += sum[j];
+      q += squares[j];
+      m = std::max(m, max[j]);
+      k += clipped[j];
+    }
+    ChannelStats& channel = stats.channel[c];
+    channel.sum += s * kUnit;
+    channel.squares += q * (kUnit * kUnit);
+    channel.clipped += k;
+    const double peak = m * kUnit;
+    if (frames == 0 || !(peak > channel.peak)) continue;
+    // A new peak: where it first stands is looked for only now, which in
+    // most recordings is seldom.
+    for (std::size_t f = 0; f < frames; ++f) {
+      if (PcmMagnitude(Layout::Value(bytes + (f * kChannels + c) * kWidth)) == m) {
+        channel.peak = peak;
+        channel.peakFrame = firstFrame + f;
+        break;
+      }
+    }
+  }
+  stats.frames += frames;
+}
+
+struct Float32Sample {
+  using Value = float;
+  static constexpr std::size_t kWidth = 4;
+  static float Read(const std::uint8_t* b) { return std::bit_cast<float>(Assem4(b)); }
+};
+
+struct Float64Sample {
+  using Value = double;
+  static constexpr std::size_t kWidth = 8;
+  static double Read(const std::uint8_t* b) { return std::bit_cast<double>(Assem8(b)); }
+};
+
+// Float samples as stored: not-a-numbers are counted and add nothing else;
+// a lane's peak starts below any magnitude, so -1 after a chunk means that
+// the channel had nothing but not-a-numbers.
+template <typename Sample, std::uint32_t kChannels>
+__attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes, std::size_t frames,
+                                                      std::uint64_t firstFrame, Rails,
+                                                      Stats& stats) {
+  using Value = typename Sample::Value;
+  constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
+  constexpr std::size_t kWidth = Sample::kWidth;
+  const std::size_t samples = frames * kChannels;
+  double sum[kRow] = {};
+  double squares[kRow] = {};
+  Value max[kRow];
+  std::fill(std::begin(max), std::end(max), Value{-1});
+  std::uint32_t clipped[kRow] = {};
+  std::uint32_t nan[kRow] = {};
+  const auto take = [&](const std::uint8_t* at, std::size_t j) {
+    const Value x = Sample::Read(at);
+    const bool isNan = x != x;
+    const double d = isNan ? 0.0 : static_cast<double>(x);
+    sum[j] += d;
+    squares[j] += d * d;
+    const Value a = std::fabs(x);
+    max[j] = a > max[j] ? a : max[j];  // never a not-a-number
+    clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
+    nan[j] += static_cast<std::uint32_t>(isNan);
+  };
+  std::size_t i = 0;
+  for (; samples - i >= kRow; i += kRow) {
+    const std::uint8_t* row = bytes + i * kWidth;
+    for (std::size_t j = 0; j < kRow; ++j) take(row + j * kWidth, j);
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) take(bytes + i * kWidth, j);
+
+  for (std::uint32_t c = 0; c < kChannels; ++c) {
+    double s = 0.0;
+    double q = 0.0;
+    Value m = -1;
+    std::uint64_t k = 0;
+    std::uint64_t n = 0;
+    for (std::size_t j = c; j < kRow; j += kChannels) {
+      s += sum[j];
+      q += squares[j];
+      m = std::max(m, max[j]);
+      k += clipped[j];
+      n += nan[j];
+    }
+    ChannelStats& channel = stats.channel[c];
+    channel.sum += s;
+    channel.squares += q;
+    channel.clipped += k;
+    channel.nan += n;
+    const auto peak = static_cast<double>(m);
+    if (!(peak > channel.peak)) continue;
+    for (std::size_t f = 0; f < frames; ++f) {
+      if (std::fabs(Sample::Read(bytes + (f * kChannels + c) * kWidth)) == m) {
+        channel.peak = peak;
+        channel.peakFrame = firstFrame + f;
+        break;
+      }
+    }
+  }
+  stats.frames += frames;
+}
+
+using StatsLoop = void (*)(const std::uint8_t*, std::size_t, std::uint64_t, Rails, Stats&);
+using StatsLoops = std::array<StatsLoop, kMaxChannels>;
+
+// Each loop built twice from the same source: for any processor, and with
+// AVX2 where the processor has it. Tests hold both to the reference.
+template <typename Layout, std::uint32_t kChannels>
+void PortablePcm(const std::uint8_t* b, std::size_t f, std::uint64_t at, Rails r, Stats& s) {
+  PcmStats<Layout, kChannels>(b, f, at, r, s);
+}
+template <typename Sample, std::uint32_t kChannels>
+void PortableFloat(const std::uint8_t* b, std::size_t f, std::uint64_t at, Rails r, Stats& s) {
+  FloatStats<Sample, kChannels>(b, f, at, r, s);
+}
+#if defined(__x86_64__)
+template <typename Layout, std::uint32_t kChannels>
+__attribute__((target("avx2"))) void Avx2Pcm(const std::uint8_t* b, std::size_t f, std::uint64_t at,
+                                             Rails r, Stats& s) {
+  PcmStats<Layout, kChannels>(b, f, at, r, s);
+}
+template <typename Sample, std::uint32_t kChannels>
+__attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_t f,
+                                               std::uint64_t at, Rails r, Stats& s) {
+  FloatStats<Sample, kChannels>(b, f, at, r, s);
+}
+#endif
+
+template <typename Layout, std::size_t... kC>
+constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
+#if defined(__x86_64__)
+  if (vector) return {Avx2Pcm<Layout, kC + 1>...};
+#endif
+  (void)vector;
+  return {PortablePcm<Layout, kC + 1>...};
+}
+
+template <typename Sample, std::size_t... kC>
+constexpr StatsLoops FloatLoops(bool vector, std::index_sequence<kC...>) {
+#if defined(__x86_64__)
+  if (vector) return {Avx2Float<Sample, kC + 1>...};
+#endif
+  (void)vector;
+  return {PortableFloat<Sample, kC + 1>...};
+}
+
+StatsLoops LoopsFor(Decoder decoder, bool vector) {
+  constexpr auto kEach = std::make_index_sequence<kMaxChannels>();
+  switch (decoder) {
+    case Decoder::kPcm8:
+      return PcmLoops<Pcm8Layout>(vector, kEach);
+    case Decoder::kMuLaw:
+      return PcmLoops<MuLawLayout>(vector, kEach);
+    case Decoder::kALaw:
+      return PcmLoops<ALawLayout>(vector, kEach);
+    case Decoder::kPcm16:
+      return PcmLoops<Pcm16Layout>(vector, kEach);
+    case Decoder::kPcm24:
+      return PcmLoops<Pcm24Layout>(vector, kEach);
+    case Decoder::kPcm32:
+      return PcmLoops<Pcm32Layout>(vector, kEach);
+    case Decoder::kFloat32:
+      return FloatLoops<Float32Sample>(vector, kEach);
+    case Decoder::kFloat64:
+      return FloatLoops<Float64Sample>(vector, kEach);
+    case Decoder::kNone:
+      break;
+  }
+  return {};
+}
+
+// The bits of an integer sample's container, and how many of the layout's
+// values one code of it is worth (one-byte PCM reads as 16-bit values).
+std::uint32_t ContainerBits(const ScanPlan& plan) { return 8 * plan.bytesPerSample; }
+
+std::uint32_t ValidBitsOf(const ScanPlan& plan) {
+  const std::uint32_t container = ContainerBits(plan);
+  return plan.validBits >= 1 && plan.validBits <= container ? plan.validBits : container;
+}
+
+// The largest magnitude a G.711 code expands to.
+std::int32_t LargestExpansion(std::int32_t (*expand)(std::uint8_t)) {
+  std::int32_t largest = 0;
+  for (int b = 0; b < 256; ++b) largest = std::max(largest, expand(static_cast<std::uint8_t>(b)));
+  return largest;
+}
+
+// Not-a-number compares false: such a sample is no peak, no rail.
+bool ReferenceClips(const ScanPlan& plan, double x) {
+  switch (plan.decoder) {
+    case Decoder::kFloat32:
+    case Decoder::kFloat64:
+      return std::fabs(x) >= 1.0;
+    case Decoder::kMuLaw:
+      return std::fabs(x) >= LargestExpansion(MuLawValue) / 32768.0;
+    case Decoder::kALaw:
+      return std::fabs(x) >= LargestExpansion(ALawValue) / 32768.0;
+    default:
+      // The largest code of the valid bits is 1 - 2^-(valid - 1); the
+      // smallest is -1 whatever the valid bits.
+      return x >= 1.0 - std::ldexp(1.0, -static_cast<int>(ValidBitsOf(plan) - 1)) || x <= -1.0;
+  }
+}
+
+// A sample as a fraction of full scale: the picture's level over 128 for
+// integer formats, the stored value itself for float (zero is zero here).
+double ReferenceValue(Decoder decoder, const std::uint8_t* b) {
+  switch (decoder) {
+    case Decoder::kPcm8:
+      return DecodePcm8(b).level / 128;
+    case Decoder::kMuLaw:
+      return DecodeMuLaw(b).level / 128;
+    case Decoder::kALaw:
+      return DecodeALaw(b).level / 128;
+    case Decoder::kPcm16:
+      return DecodePcm16(b).level / 128;
+    case Decoder::kPcm24:
+      return DecodePcm24(b).level / 128;
+    case Decoder::kPcm32:
+      return DecodePcm32(b).level / 128;
+    case Decoder::kFloat32:
+      return static_cast<double>(std::bit_cast<float>(Assem4(b)));
+    case Decoder::kFloat64:
+      return std::bit_cast<double>(Assem8(b));
+    case Decoder::kNone:
+      break;
+  }
+  return 0.0;
+}
+
+}  // namespace
+
+Rails RailsFor(const ScanPlan& plan) {
+  switch (plan.decoder) {
+    case Decoder::kMuLaw: {
+      const std::int32_t largest = LargestExpansion(MuLawValue);
+      return {largest, -largest};
+    }
+    case Decoder::kALaw: {
+      const std::int32_t largest = LargestExpansion(ALawValue);
+      return {largest, -largest};
+    }
+    case Decoder::kFloat32:
+    case Decoder::kFloat64:
+    case Decoder::kNone:
+      return {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()};
+    default:
+      break;
+  }
+  const std::int64_t container = ContainerBits(plan);
+  const std::int64_t valid = ValidBitsOf(plan);
+  const std::int64_t scale = plan.decoder == Decoder::kPcm8 ? 256 : 1;
+  const std::int64_t high = ((std::int64_t{1} << (valid - 1)) - 1) << (container - valid);
+  const std::int64_t low = -(std::int64_t{1} << (container - 1));
+  return {static_cast<std::int32_t>(high * scale), static_cast<std::int32_t>(low * scale)};
+}
+
+void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+              std::uint64_t firstFrame, Stats& stats) {
+  if (plan.decoder == Decoder::kNone || plan.channels < 1 || plan.channels > kMaxChannels) {
+    stats.frames += frames;
+    return;
+  }
+  const StatsLoops loops = LoopsFor(plan.decoder, VectorKernelsInUse());
+  loops[plan.channels - 1](bytes, frames, firstFrame, RailsFor(plan), stats);
+}
+
+void AddStatsReference(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                       std::uint64_t firstFrame, Stats& stats) {
+  for (std::size_t f = 0; f < frames; ++f) {
+    for (std::uint32_t c = 0; c < plan.channels && plan.decoder != Decoder::kNone; ++c) {
+      const std::uint8_t* at = bytes + (f * plan.channels + c) * plan.bytesPerSample;
+      const double x = ReferenceValue(plan.decoder, at);
+      ChannelStats& channel = stats.channel[c];
+      if (std::isnan(x)) {
+        ++channel.nan;
+        continue;
+      }
+      channel.sum += x;
+      channel.squares += x * x;
+      if (ReferenceClips(plan, x)) ++channel.clipped;
+      if (std::fabs(x) > channel.peak) {
+        channel.peak = std::fabs(x);
+        channel.peakFrame = firstFrame + f;
+      }
+    }
+  }
+  stats.frames += frames;
+}
+
+void MergeStats(Stats& into, const Stats& from) {
+  into.frames += from.frames;
+  for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+    ChannelStats& a = into.channel[c];
+    const ChannelStats& b = from.channel[c];
+    a.sum += b.sum;
+    a.squares += b.squares;
+    a.clipped += b.clipped;
+    a.nan += b.nan;
+    if (b.peak > a.peak || (b.peak == a.peak && b.peak >= 0 && b.peakFrame < a.peakFrame)) {
+      a.peak = b.peak;
+      a.peakFrame = b.peakFrame;
+    }
+  }
+}
+
+double Decibels(double value) {
+  if (value == 0.0) return -std::numeric_limits<double>::infinity();
+  return 20.0 * std::log10(value);
+}
+
+Figures FiguresOf(const ChannelStats& channel, std::uint64_t frames, std::uint32_t sampleRate) {
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  Figures f{kNone, kNone, kNone, kNone, kNone, channel.clipped, channel.nan};
+  const std::uint64_t samples = frames - std::min(frames, channel.nan);
+  if (samples == 0 || channel.peak < 0) return f;
+  f.peakDb = Decibels(channel.peak);
+  f.peakTime = sampleRate == 0 ? kNone : static_cast<double>(channel.peakFrame) / sampleRate;
+  const double meanSquare = channel.squares / static_cast<double>(samples);
+  f.rmsDb = Decibels(std::sqrt(meanSquare));
+  f.dc = channel.sum / static_cast<double>(samples);
+  // Silence has no crest: -inf less -inf is no number.
+  f.crestDb = f.peakDb - f.rmsDb;
+  return f;
+}
+
+}  // namespace ampdots

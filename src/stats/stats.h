@@ -1,0 +1,74 @@
+// The figures people ask of a recording, per channel: peak and where it is,
+// RMS, DC, how many samples sit at the rails, how many are not numbers.
+// Accumulated over any run of frames, merged in any order, and read out as
+// dB and seconds only at the end.
+#ifndef AMPDOTS_STATS_STATS_H_
+#define AMPDOTS_STATS_STATS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scan/plan.h"
+
+namespace ampdots {
+
+/// One channel's sums over a run of frames. x is a sample as a fraction of
+/// full scale: integer PCM / 2^(container bits - 1), G.711 through its
+/// 16-bit value / 32768, float as stored.
+struct ChannelStats {
+  double peak = -1.0;           ///< largest |x|, not-a-numbers aside; -1 before any sample
+  std::uint64_t peakFrame = 0;  ///< the first frame whose sample reaches `peak`
+  double sum = 0.0;             ///< of x
+  double squares = 0.0;         ///< of x^2
+  std::uint64_t clipped = 0;    ///< samples at the rails
+  std::uint64_t nan = 0;        ///< not-a-numbers, left out of everything else
+};
+
+struct Stats {
+  std::uint64_t frames = 0;
+  ChannelStats channel[kMaxChannels];
+};
+
+/// Where a layout's samples clip, in the integer values its kernels read
+/// (16-bit values for the one-byte formats): at or above `high`, at or
+/// below `low`. Integer PCM: the two extreme codes of the valid bits; G.711:
+/// its two codes of largest magnitude. Float clips at |x| >= 1.
+struct Rails {
+  std::int32_t high = 0;
+  std::int32_t low = 0;
+};
+Rails RailsFor(const ScanPlan& plan);
+
+/// Adds `frames` frames at `bytes`, the first of which is frame
+/// `firstFrame` of the data, in vector lanes where the processor has them.
+void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+              std::uint64_t firstFrame, Stats& stats);
+
+/// The same, one sample at a time through the per-sample decoders: the
+/// yardstick AddStats is held to.
+void AddStatsReference(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                       std::uint64_t firstFrame, Stats& stats);
+
+/// `from`, a run of frames anywhere in the interval, added to `into`. On a
+/// tie of peaks the earlier frame stands.
+void MergeStats(Stats& into, const Stats& from);
+
+/// A channel's figures as shown; not-a-number where there is none (no
+/// sample, or a crest of silence).
+struct Figures {
+  double peakDb;    ///< 20 log10(peak): -inf for silence
+  double peakTime;  ///< seconds from the start of the data
+  double rmsDb;     ///< 20 log10(sqrt(mean of x^2))
+  double dc;        ///< mean of x
+  double crestDb;   ///< peak dB - RMS dB
+  std::uint64_t clipped;
+  std::uint64_t nan;
+};
+Figures FiguresOf(const ChannelStats& channel, std::uint64_t frames, std::uint32_t sampleRate);
+
+/// 20 log10(value): -inf for 0, not-a-number below it.
+double Decibels(double value);
+
+}  // namespace ampdots
+
+#endif  // AMPDOTS_STATS_STATS_H_
