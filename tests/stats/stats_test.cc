@@ -1,0 +1,246 @@
+// The figures worked by hand: constant blocks, a full-scale square, one
+// known sample, the rails of every format, not-a-numbers among floats, and
+// one loud channel among many. Each case holds the vector loops, the
+// portable ones and the one-sample-at-a-time reference to the same values.
+#include "stats/stats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "scan/kernels.h"
+#include "support/wav_builder.h"
+
+namespace ampdots {
+namespace {
+
+using testing::Bytes;
+using testing::PutLe16;
+using testing::PutLe24;
+using testing::PutLe32;
+
+ScanPlan PlanFor(Decoder decoder, std::uint32_t bytesPerSample, std::uint32_t channels,
+                 std::uint32_t validBits = 0) {
+  ScanPlan plan;
+  plan.decoder = decoder;
+  plan.bytesPerSample = bytesPerSample;
+  plan.validBits = validBits == 0 ? 8 * bytesPerSample : validBits;
+  plan.channels = channels;
+  plan.frameBytes = bytesPerSample * channels;
+  plan.sampleRate = 8000;
+  return plan;
+}
+
+// The figures of `bytes` by every way of adding them, split into two runs
+// (a frame apart from the rest) to hold the merge to the same.
+struct Ways {
+  Stats vector;
+  Stats portable;
+  Stats reference;
+  Stats merged;
+};
+
+Ways AllWays(const ScanPlan& plan, const Bytes& bytes) {
+  const std::size_t frames = bytes.size() / plan.frameBytes;
+  Ways ways;
+  SetVectorKernels(true);
+  AddStats(plan, bytes.data(), frames, 0, ways.vector);
+  SetVectorKernels(false);
+  AddStats(plan, bytes.data(), frames, 0, ways.portable);
+  SetVectorKernels(true);
+  AddStatsReference(plan, bytes.data(), frames, 0, ways.reference);
+  Stats head;
+  Stats rest;
+  AddStats(plan, bytes.data(), 1, 0, head);
+  AddStats(plan, bytes.data() + plan.frameBytes, frames - 1, 1, rest);
+  MergeStats(rest, head);  // the later run first: ties must still go to the earlier frame
+  ways.merged = rest;
+  return ways;
+}
+
+// Every way gives the figures `expect` checks.
+template <typename Check>
+void ExpectEveryWay(const ScanPlan& plan, const Bytes& bytes, Check expect) {
+  const Ways ways = AllWays(plan, bytes);
+  const std::pair<const char*, const Stats*> each[] = {{"vector", &ways.vector},
+                                                       {"portable", &ways.portable},
+                                                       {"reference", &ways.reference},
+                                                       {"merged", &ways.merged}};
+  for (const auto& [name, stats] : each) {
+    SCOPED_TRACE(name);
+    expect(*stats);
+  }
+}
+
+Figures Of(const Stats& stats, std::uint32_t channel) {
+  return FiguresOf(stats.channel[channel], stats.frames, 8000);
+}
+
+TEST(Stats, ConstantHalfScale) {
+  Bytes bytes;
+  for (int i = 0; i < 1000; ++i) PutLe16(bytes, 16384);  // 0.5
+  ExpectEveryWay(PlanFor(Decoder::kPcm16, 2, 1), bytes, [](const Stats& s) {
+    const Figures f = Of(s, 0);
+    EXPECT_NEAR(f.peakDb, -6.0206, 1e-4);
+    EXPECT_NEAR(f.rmsDb, -6.0206, 1e-4);
+    EXPECT_DOUBLE_EQ(f.dc, 0.5);
+    EXPECT_NEAR(f.crestDb, 0.0, 1e-9);
+    EXPECT_EQ(f.peakTime, 0.0);
+    EXPECT_EQ(f.clipped, 0u);
+  });
+}
+
+// A full-scale square: every sample at a rail, RMS 0 dBFS to 0.0002 dB
+// (32767 is a hair below full scale), the peak at the first -32768.
+TEST(Stats, FullScaleSquare) {
+  Bytes bytes;
+  for (int i = 0; i < 4000; ++i) PutLe16(bytes, i % 2 == 0 ? 32767 : 0x8000);
+  ExpectEveryWay(PlanFor(Decoder::kPcm16, 2, 1), bytes, [](const Stats& s) {
+    const Figures f = Of(s, 0);
+    EXPECT_EQ(f.peakDb, 0.0);
+    EXPECT_NEAR(f.rmsDb, 0.0, 2e-4);
+    EXPECT_EQ(f.peakTime, 1.0 / 8000);
+    EXPECT_EQ(f.clipped, 4000u);
+    EXPECT_DOUBLE_EQ(f.dc, -1.0 / 65536);
+  });
+}
+
+// One sample of -0.25 among 999 zeros, in 24-bit: the peak, its time, and
+// an RMS 30 dB below it (1000 samples).
+TEST(Stats, OneKnownSample) {
+  Bytes bytes;
+  for (int i = 0; i < 1000; ++i) PutLe24(bytes, i == 100 ? 0xE00000 : 0);
+  ExpectEveryWay(PlanFor(Decoder::kPcm24, 3, 1), bytes, [](const Stats& s) {
+    const Figures f = Of(s, 0);
+    EXPECT_NEAR(f.peakDb, -12.0412, 1e-4);
+    EXPECT_EQ(f.peakTime, 100.0 / 8000);
+    EXPECT_NEAR(f.rmsDb, -42.0412, 1e-4);
+    EXPECT_DOUBLE_EQ(f.dc, -0.25 / 1000);
+  });
+}
+
+TEST(Stats, SilenceHasNoCrest) {
+  const Bytes bytes(200, 0);
+  ExpectEveryWay(PlanFor(Decoder::kPcm16, 2, 2), bytes, [](const Stats& s) {
+    const Figures f = Of(s, 1);
+    EXPECT_EQ(f.peakDb, -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(f.rmsDb, -std::numeric_limits<double>::infinity());
+    EXPECT_TRUE(std::isnan(f.crestDb));
+    EXPECT_EQ(f.peakTime, 0.0);
+    EXPECT_EQ(f.dc, 0.0);
+  });
+}
+
+// The rails of each format: the codes that clip, and their neighbours that
+// do not. Each row is a mono file of those samples.
+TEST(Stats, RailsOfEveryFormat) {
+  struct Row {
+    const char* name;
+    ScanPlan plan;
+    Bytes bytes;
+    std::uint64_t clipped;
+  };
+  const auto le = [](std::initializer_list<std::uint32_t> values, int width) {
+    Bytes b;
+    for (const std::uint32_t v : values) {
+      if (width == 2) PutLe16(b, v);
+      if (width == 3) PutLe24(b, v);
+      if (width == 4) PutLe32(b, v);
+    }
+    return b;
+  };
+  const std::uint32_t one = 0x3F800000;
+  const std::uint32_t belowOne = 0x3F7FFFFF;
+  const Row rows[] = {
+      {"8-bit", PlanFor(Decoder::kPcm8, 1, 1), {0, 255, 1, 254, 128}, 2},
+      {"16-bit", PlanFor(Decoder::kPcm16, 2, 1), le({0x7FFF, 0x8000, 0x7FFE, 0x8001}, 2), 2},
+      {"12-bit in 16", PlanFor(Decoder::kPcm16, 2, 1, 12), le({0x7FF0, 0x7FEF, 0x8000}, 2), 2},
+      {"24-bit", PlanFor(Decoder::kPcm24, 3, 1), le({0x7FFFFF, 0x800000, 0x7FFFFE, 0x800001}, 3),
+       2},
+      {"20-bit in 24", PlanFor(Decoder::kPcm24, 3, 1, 20), le({0x7FFFF0, 0x7FFFEF, 0x800000}, 3),
+       2},
+      {"32-bit", PlanFor(Decoder::kPcm32, 4, 1),
+       le({0x7FFFFFFF, 0x80000000, 0x7FFFFFFE, 0x80000001}, 4), 2},
+      // mu-law 0x80 and 0x00 expand to +-32124; A-law 0xAA and 0x2A to +-32256.
+      {"mu-law", PlanFor(Decoder::kMuLaw, 1, 1), {0x80, 0x00, 0x81, 0x01, 0xFF}, 2},
+      {"A-law", PlanFor(Decoder::kALaw, 1, 1), {0xAA, 0x2A, 0xAB, 0x2B, 0xD5}, 2},
+      {"float", PlanFor(Decoder::kFloat32, 4, 1),
+       le({one, one | 0x80000000, belowOne, 0x7F800000, 0x3FC00000, 0x7FC00000}, 4), 4},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ExpectEveryWay(row.plan, row.bytes,
+                   [&](const Stats& s) { EXPECT_EQ(Of(s, 0).clipped, row.clipped); });
+  }
+}
+
+// Not-a-numbers are counted apart and change no other figure: 0.5, NaN,
+// -0.5 has an RMS of 0.5 over its two numbers and no DC.
+TEST(Stats, NotANumberCountedApart) {
+  Bytes bytes;
+  for (const std::uint32_t v : {0x3F000000u, 0x7FC00001u, 0xBF000000u}) PutLe32(bytes, v);
+  ExpectEveryWay(PlanFor(Decoder::kFloat32, 4, 1), bytes, [](const Stats& s) {
+    const Figures f = Of(s, 0);
+    EXPECT_EQ(f.nan, 1u);
+    EXPECT_NEAR(f.rmsDb, -6.0206, 1e-4);
+    EXPECT_EQ(f.dc, 0.0);
+    EXPECT_EQ(f.peakTime, 0.0);
+  });
+  Bytes onlyNan;
+  PutLe32(onlyNan, 0x7FC00000);
+  PutLe32(onlyNan, 0xFFC00000);
+  ExpectEveryWay(PlanFor(Decoder::kFloat32, 4, 1), onlyNan, [](const Stats& s) {
+    const Figures f = Of(s, 0);
+    EXPECT_EQ(f.nan, 2u);
+    EXPECT_TRUE(std::isnan(f.peakDb));  // no number: no peak at all
+    EXPECT_TRUE(std::isnan(f.peakTime));
+  });
+}
+
+// 64-bit float is read as stored: zero is silence, not a tiny level.
+TEST(Stats, DoublesAsStored) {
+  Bytes bytes;
+  for (const double v : {0.0, 0.125, -0.0, -2.0}) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    PutLe32(bytes, static_cast<std::uint32_t>(bits));
+    PutLe32(bytes, static_cast<std::uint32_t>(bits >> 32));
+  }
+  ExpectEveryWay(PlanFor(Decoder::kFloat64, 8, 2), bytes, [](const Stats& s) {
+    EXPECT_EQ(Of(s, 0).peakDb, -std::numeric_limits<double>::infinity());
+    EXPECT_NEAR(Of(s, 1).peakDb, 6.0206, 1e-4);
+    EXPECT_EQ(Of(s, 1).peakTime, 1.0 / 8000);
+    EXPECT_EQ(Of(s, 1).clipped, 1u);
+  });
+}
+
+// Three to eight channels, one of them loud: each channel's figures are its
+// own, whatever lane of the loops it falls in.
+TEST(Stats, OneLoudChannelAmongMany) {
+  for (std::uint32_t channels = 3; channels <= 8; ++channels) {
+    for (std::uint32_t loud = 0; loud < channels; ++loud) {
+      Bytes bytes;
+      for (int f = 0; f < 37; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) PutLe16(bytes, c == loud ? 0xC000 : 0);
+      }
+      SCOPED_TRACE(std::to_string(channels) + " channels, loud " + std::to_string(loud));
+      ExpectEveryWay(PlanFor(Decoder::kPcm16, 2, channels), bytes, [&](const Stats& s) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+          const Figures f = Of(s, c);
+          if (c == loud) {
+            EXPECT_NEAR(f.rmsDb, -6.0206, 1e-4);
+            EXPECT_DOUBLE_EQ(f.dc, -0.5);
+          } else {
+            EXPECT_EQ(f.peakDb, -std::numeric_limits<double>::infinity());
+          }
+        }
+      });
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ampdots
