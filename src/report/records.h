@@ -34,6 +34,7 @@ class JsonBlocks final : public BlockSink {
  public:
   JsonBlocks(Output& out, const ScanPlan& plan) : out_(out), plan_(plan) {}
   void Block(const BlockRecord& block) override;
+  bool Failed() const override { return out_.failed; }
 
  private:
   Output& out_;
@@ -49,6 +50,7 @@ class CsvBlocks final : public BlockSink {
  public:
   CsvBlocks(Output& out, const ScanPlan& plan) : out_(out), plan_(plan) {}
   void Block(const BlockRecord& block) override;
+  bool Failed() const override { return out_.failed; }
 
  private:
   Output& out_;

@@ -25,6 +25,9 @@ struct BlockRecord {
 class BlockSink {
  public:
   virtual void Block(const BlockRecord& block) = 0;
+  /// True once the records can go nowhere (their output failed): the scan
+  /// then stops.
+  virtual bool Failed() const { return false; }
 
  protected:
   ~BlockSink() = default;

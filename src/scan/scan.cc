@@ -148,32 +148,62 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* sta
 
 namespace {
 
-// Frames of a chunk as records: whole lines together, then the rest into
-// the line being built (`current` holds its figures so far).
-void AddBlockFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
-                    std::size_t frames, Stats& current, Stats& interval, BlockSink& sink) {
+// A chunk's records are worked out before they are handed on, so that the
+// worker can work out a chunk's while this thread hands on the one before.
+// Records are large: a chunk holds at most this many lines.
+constexpr std::size_t kChunkBlocks = 2048;
+BlockRecord blockRecords[2][kChunkBlocks];
+
+// `lines` whole lines from `firstFrame` at the start of buffer `buffer`
+// into its records: bars and figures.
+void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstFrame,
+                   Totals& totals, int buffer) {
   const std::uint32_t resolution = plan.resolution;
-  BlockRecord block;
-  block.frames = resolution;
+  ComputeLines(plan, frameBuffers[buffer], lines, totals, kWorkspaces[buffer]);
+  const std::uint8_t* bytes = frameBuffers[buffer];
+  for (std::size_t j = 0; j < lines; ++j, bytes += std::size_t{resolution} * plan.frameBytes) {
+    BlockRecord& block = blockRecords[buffer][j];
+    block.frame = firstFrame + j * resolution;
+    block.frames = resolution;
+    block.length = lineLengths[buffer][j];
+    block.stats = Stats{};
+    AddRunStats(plan, bytes, resolution, block.frame, block.stats);
+  }
+}
+
+// A line's own peak time is not shown: it is looked for only where the
+// line holds the interval's new peak.
+void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& interval,
+                  BlockSink& sink) {
+  const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
+  for (std::size_t j = 0; j < lines; ++j) {
+    BlockRecord& block = blockRecords[buffer][j];
+    MergeRun(interval, block.stats, plan, frameBuffers[buffer] + j * lineBytes, block.frame);
+    sink.Block(block);
+  }
+}
+
+// The frames of buffer `buffer` as records: whole lines together, then the
+// rest into the line being built (`current` holds its figures so far).
+void AddBlockFrames(LineState& state, const ScanPlan& plan, int buffer, std::size_t frames,
+                    Stats& current, Stats& interval, BlockSink& sink) {
+  const std::uint32_t resolution = plan.resolution;
+  const std::uint8_t* bytes = frameBuffers[buffer];
   if (resolution != 0 && state.count == 0 && frames >= resolution) {
     const std::size_t lines = frames / resolution;
-    ComputeLines(plan, bytes, lines, state.totals, kWorkspaces[0]);
-    for (std::size_t j = 0; j < lines; ++j, bytes += std::size_t{resolution} * plan.frameBytes) {
-      block.frame = state.frame + j * resolution;
-      block.length = lineLengths[0][j];
-      block.stats = Stats{};
-      AddStats(plan, bytes, resolution, block.frame, block.stats);
-      sink.Block(block);
-      MergeStats(interval, block.stats);
-    }
+    ComputeBlocks(plan, lines, state.frame, state.totals, buffer);
+    HandOnBlocks(plan, lines, buffer, interval, sink);
     state.frame += lines * resolution;
+    bytes += lines * resolution * plan.frameBytes;
     frames -= lines * resolution;
   }
+  BlockRecord block;
+  block.frames = resolution;
   while (frames > 0) {
     const std::size_t part =
         resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
     AddStats(plan, bytes, part, state.frame, current);
-    if (AddLinePart(state, plan, bytes, part, magnitudeBuffers[0], block.length)) {
+    if (AddLinePart(state, plan, bytes, part, magnitudeBuffers[buffer], block.length)) {
       block.frame = state.frame - resolution;
       block.stats = current;
       sink.Block(block);
@@ -189,18 +219,49 @@ void AddBlockFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* 
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
   if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink);
-  const std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
+  const std::uint32_t resolution = plan.resolution;
+  std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
+  if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
   LineState state = StartLines(plan);
+  Helper helper;
+  helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
   Stats interval;
   Stats current;
   std::uint64_t remaining = plan.endFrame - plan.startFrame;
   while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, plan.resolution, chunkFrames);
+    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
     const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
-    AddBlockFrames(state, plan, frameBuffers[0], got, current, interval, sink);
-    if (got < wanted) break;
-    remaining -= got;
+    std::uint64_t added = got;
+    bool whole = got == wanted;
+    if (helper.running && whole && state.count == 0 && wanted % resolution == 0 &&
+        remaining > wanted) {
+      // A second chunk for the worker, if it too is of whole lines.
+      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
+      const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
+      if (gotNext == wantedNext && wantedNext % resolution == 0) {
+        const std::uint64_t secondFrame = state.frame + wanted;
+        auto job = [&] {
+          ComputeBlocks(plan, wantedNext / resolution, secondFrame, helper.totals, 1);
+        };
+        PostJob(job);
+        ComputeBlocks(plan, wanted / resolution, state.frame, state.totals, 0);
+        HandOnBlocks(plan, wanted / resolution, 0, interval, sink);
+        AwaitJob();
+        HandOnBlocks(plan, wantedNext / resolution, 1, interval, sink);
+        state.frame += wanted + wantedNext;
+      } else {
+        AddBlockFrames(state, plan, 0, got, current, interval, sink);
+        AddBlockFrames(state, plan, 1, gotNext, current, interval, sink);
+      }
+      added += gotNext;
+      whole = gotNext == wantedNext;
+    } else {
+      AddBlockFrames(state, plan, 0, got, current, interval, sink);
+    }
+    if (!whole || sink.Failed()) break;
+    remaining -= added;
   }
+  if (helper.running) StopWorker();
   MergeStats(interval, current);
   return interval;
 }

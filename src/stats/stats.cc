@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 
 #include "io/bytes.h"
@@ -19,36 +20,50 @@ namespace {
 // samples, so lane j always holds channel j % channels.
 constexpr std::size_t kStatsLanes = 8;
 
-// Integer samples: their sums and squares in double lanes, exact for the
-// sums of a chunk (at most 2^18 samples of at most 2^31), their peaks and
-// rail counts in integers. `Layout::Value` reads the value; x is that over
-// 128 x kTopByteOne (2^15 for 16-bit and the one-byte formats).
-template <typename Layout, std::uint32_t kChannels>
+// Where a run's peak first stands is found only when asked for (a run
+// whose peak may become the interval's) and only when the peak grows,
+// which in most recordings is seldom: by looking again at that channel's
+// samples for the first that reaches it.
+enum class PeakFrames { kFind, kLeave };
+
+// Integer samples: their sums and squares in integer lanes, exact for a
+// chunk (at most 2^18 samples): squares of up to 24 bits in 64 bits, of 32
+// bits in doubles; peaks and rail counts in 32 bits. `Layout::Value` reads
+// the value; x is that over 128 x kTopByteOne (2^15 for 16-bit and the
+// one-byte formats). Whole rows, then what is left as a row of its own,
+// written out twice: the compiler vectorizes plain statements, not a
+// lambda's.
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, std::size_t frames,
                                                     std::uint64_t firstFrame, Rails rails,
                                                     Stats& stats) {
   constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
   constexpr std::size_t kWidth = Layout::kWidth;
   constexpr double kUnit = 1.0 / (128.0 * Layout::kTopByteOne);  // a power of two
+  using Square = std::conditional_t<(Layout::kTopByteOne > 65536), double, std::int64_t>;
   const std::size_t samples = frames * kChannels;
-  double sum[kRow] = {};
-  double squares[kRow] = {};
+  std::int64_t sum[kRow] = {};
+  Square squares[kRow] = {};
   std::uint32_t max[kRow] = {};
   std::uint32_t clipped[kRow] = {};
-  const auto take = [&](const std::uint8_t* at, std::size_t j) {
-    const std::int32_t v = Layout::Value(at);
-    const auto x = static_cast<double>(v);
-    sum[j] += x;
-    squares[j] += x * x;
-    max[j] = std::max(max[j], PcmMagnitude(v));
-    clipped[j] += static_cast<std::uint32_t>((v >= rails.high) | (v <= rails.low));
-  };
   std::size_t i = 0;
   for (; samples - i >= kRow; i += kRow) {
     const std::uint8_t* row = bytes + i * kWidth;
-    for (std::size_t j = 0; j < kRow; ++j) take(row + j * kWidth, j);
+    for (std::size_t j = 0; j < kRow; ++j) {
+      const std::int64_t v = Layout::Value(row + j * kWidth);
+      sum[j] += v;
+      squares[j] += static_cast<Square>(v * v);
+      max[j] = std::max(max[j], PcmMagnitude(static_cast<std::int32_t>(v)));
+      clipped[j] += static_cast<std::uint32_t>((v >= rails.high) | (v <= rails.low));
+    }
   }
-  for (std::size_t j = 0; i < samples; ++i, ++j) take(bytes + i * kWidth, j);
+  for (std::size_t j = 0; i < samples; ++i, ++j) {
+    const std::int64_t v = Layout::Value(bytes + i * kWidth);
+    sum[j] += v;
+    squares[j] += static_cast<Square>(v * v);
+    max[j] = std::max(max[j], PcmMagnitude(static_cast<std::int32_t>(v)));
+    clipped[j] += static_cast<std::uint32_t>((v >= rails.high) | (v <= rails.low));
+  }
 
   for (std::uint32_t c = 0; c < kChannels; ++c) {
     double s = 0.0;
@@ -56,8 +71,8 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
     std::uint32_t m = 0;
     std::uint64_t k = 0;
     for (std::size_t j = c; j < kRow; j += kChannels) {
-      s += sum[j];
-      q += squares[j];
+      s += static_cast<double>(sum[j]);
+      q += static_cast<double>(squares[j]);
       m = std::max(m, max[j]);
       k += clipped[j];
     }
@@ -67,13 +82,14 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
     channel.clipped += k;
     const double peak = m * kUnit;
     if (frames == 0 || !(peak > channel.peak)) continue;
-    // A new peak: where it first stands is looked for only now, which in
-    // most recordings is seldom.
-    for (std::size_t f = 0; f < frames; ++f) {
-      if (PcmMagnitude(Layout::Value(bytes + (f * kChannels + c) * kWidth)) == m) {
-        channel.peak = peak;
-        channel.peakFrame = firstFrame + f;
-        break;
+    channel.peak = peak;
+    channel.peakFrame = kUnknownFrame;
+    if constexpr (kPeakFrames == PeakFrames::kFind) {
+      for (std::size_t f = 0; f < frames; ++f) {
+        if (PcmMagnitude(Layout::Value(bytes + (f * kChannels + c) * kWidth)) == m) {
+          channel.peakFrame = firstFrame + f;
+          break;
+        }
       }
     }
   }
@@ -93,9 +109,9 @@ struct Float64Sample {
 };
 
 // Float samples as stored: not-a-numbers are counted and add nothing else;
-// a lane's peak starts below any magnitude, so -1 after a chunk means that
+// a lane's peak starts below any magnitude, so -1 after a run means that
 // the channel had nothing but not-a-numbers.
-template <typename Sample, std::uint32_t kChannels>
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes, std::size_t frames,
                                                       std::uint64_t firstFrame, Rails,
                                                       Stats& stats) {
@@ -109,23 +125,32 @@ __attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes,
   std::fill(std::begin(max), std::end(max), Value{-1});
   std::uint32_t clipped[kRow] = {};
   std::uint32_t nan[kRow] = {};
-  const auto take = [&](const std::uint8_t* at, std::size_t j) {
-    const Value x = Sample::Read(at);
+  std::size_t i = 0;
+  for (; samples - i >= kRow; i += kRow) {
+    const std::uint8_t* row = bytes + i * kWidth;
+    for (std::size_t j = 0; j < kRow; ++j) {
+      const Value x = Sample::Read(row + j * kWidth);
+      const bool isNan = x != x;
+      const double d = isNan ? 0.0 : static_cast<double>(x);
+      sum[j] += d;
+      squares[j] += d * d;
+      const Value a = std::fabs(x);
+      max[j] = a > max[j] ? a : max[j];  // never a not-a-number
+      clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
+      nan[j] += static_cast<std::uint32_t>(isNan);
+    }
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) {
+    const Value x = Sample::Read(bytes + i * kWidth);
     const bool isNan = x != x;
     const double d = isNan ? 0.0 : static_cast<double>(x);
     sum[j] += d;
     squares[j] += d * d;
     const Value a = std::fabs(x);
-    max[j] = a > max[j] ? a : max[j];  // never a not-a-number
+    max[j] = a > max[j] ? a : max[j];
     clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
     nan[j] += static_cast<std::uint32_t>(isNan);
-  };
-  std::size_t i = 0;
-  for (; samples - i >= kRow; i += kRow) {
-    const std::uint8_t* row = bytes + i * kWidth;
-    for (std::size_t j = 0; j < kRow; ++j) take(row + j * kWidth, j);
   }
-  for (std::size_t j = 0; i < samples; ++i, ++j) take(bytes + i * kWidth, j);
 
   for (std::uint32_t c = 0; c < kChannels; ++c) {
     double s = 0.0;
@@ -147,11 +172,14 @@ __attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes,
     channel.nan += n;
     const auto peak = static_cast<double>(m);
     if (!(peak > channel.peak)) continue;
-    for (std::size_t f = 0; f < frames; ++f) {
-      if (std::fabs(Sample::Read(bytes + (f * kChannels + c) * kWidth)) == m) {
-        channel.peak = peak;
-        channel.peakFrame = firstFrame + f;
-        break;
+    channel.peak = peak;
+    channel.peakFrame = kUnknownFrame;
+    if constexpr (kPeakFrames == PeakFrames::kFind) {
+      for (std::size_t f = 0; f < frames; ++f) {
+        if (std::fabs(Sample::Read(bytes + (f * kChannels + c) * kWidth)) == m) {
+          channel.peakFrame = firstFrame + f;
+          break;
+        }
       }
     }
   }
@@ -163,69 +191,74 @@ using StatsLoops = std::array<StatsLoop, kMaxChannels>;
 
 // Each loop built twice from the same source: for any processor, and with
 // AVX2 where the processor has it. Tests hold both to the reference.
-template <typename Layout, std::uint32_t kChannels>
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 void PortablePcm(const std::uint8_t* b, std::size_t f, std::uint64_t at, Rails r, Stats& s) {
-  PcmStats<Layout, kChannels>(b, f, at, r, s);
+  PcmStats<Layout, kChannels, kPeakFrames>(b, f, at, r, s);
 }
-template <typename Sample, std::uint32_t kChannels>
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
 void PortableFloat(const std::uint8_t* b, std::size_t f, std::uint64_t at, Rails r, Stats& s) {
-  FloatStats<Sample, kChannels>(b, f, at, r, s);
+  FloatStats<Sample, kChannels, kPeakFrames>(b, f, at, r, s);
 }
 #if defined(__x86_64__)
-template <typename Layout, std::uint32_t kChannels>
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Pcm(const std::uint8_t* b, std::size_t f, std::uint64_t at,
                                              Rails r, Stats& s) {
-  PcmStats<Layout, kChannels>(b, f, at, r, s);
+  PcmStats<Layout, kChannels, kPeakFrames>(b, f, at, r, s);
 }
-template <typename Sample, std::uint32_t kChannels>
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_t f,
                                                std::uint64_t at, Rails r, Stats& s) {
-  FloatStats<Sample, kChannels>(b, f, at, r, s);
+  FloatStats<Sample, kChannels, kPeakFrames>(b, f, at, r, s);
 }
 #endif
 
-template <typename Layout, std::size_t... kC>
+template <typename Layout, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
-  if (vector) return {Avx2Pcm<Layout, kC + 1>...};
+  if (vector) return {Avx2Pcm<Layout, kC + 1, kPeakFrames>...};
 #endif
   (void)vector;
-  return {PortablePcm<Layout, kC + 1>...};
+  return {PortablePcm<Layout, kC + 1, kPeakFrames>...};
 }
 
-template <typename Sample, std::size_t... kC>
+template <typename Sample, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops FloatLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
-  if (vector) return {Avx2Float<Sample, kC + 1>...};
+  if (vector) return {Avx2Float<Sample, kC + 1, kPeakFrames>...};
 #endif
   (void)vector;
-  return {PortableFloat<Sample, kC + 1>...};
+  return {PortableFloat<Sample, kC + 1, kPeakFrames>...};
 }
 
+template <PeakFrames kPeakFrames>
 StatsLoops LoopsFor(Decoder decoder, bool vector) {
   constexpr auto kEach = std::make_index_sequence<kMaxChannels>();
   switch (decoder) {
     case Decoder::kPcm8:
-      return PcmLoops<Pcm8Layout>(vector, kEach);
+      return PcmLoops<Pcm8Layout, kPeakFrames>(vector, kEach);
     case Decoder::kMuLaw:
-      return PcmLoops<MuLawLayout>(vector, kEach);
+      return PcmLoops<MuLawLayout, kPeakFrames>(vector, kEach);
     case Decoder::kALaw:
-      return PcmLoops<ALawLayout>(vector, kEach);
+      return PcmLoops<ALawLayout, kPeakFrames>(vector, kEach);
     case Decoder::kPcm16:
-      return PcmLoops<Pcm16Layout>(vector, kEach);
+      return PcmLoops<Pcm16Layout, kPeakFrames>(vector, kEach);
     case Decoder::kPcm24:
-      return PcmLoops<Pcm24Layout>(vector, kEach);
+      return PcmLoops<Pcm24Layout, kPeakFrames>(vector, kEach);
     case Decoder::kPcm32:
-      return PcmLoops<Pcm32Layout>(vector, kEach);
+      return PcmLoops<Pcm32Layout, kPeakFrames>(vector, kEach);
     case Decoder::kFloat32:
-      return FloatLoops<Float32Sample>(vector, kEach);
+      return FloatLoops<Float32Sample, kPeakFrames>(vector, kEach);
     case Decoder::kFloat64:
-      return FloatLoops<Float64Sample>(vector, kEach);
+      return FloatLoops<Float64Sample, kPeakFrames>(vector, kEach);
     case Decoder::kNone:
       break;
   }
   return {};
 }
+
+template <PeakFrames kPeakFrames>
+void AddStatsOf(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                std::uint64_t firstFrame, Stats& stats);
 
 // The bits of an integer sample's container, and how many of the layout's
 // values one code of it is worth (one-byte PCM reads as 16-bit values).
@@ -313,14 +346,42 @@ Rails RailsFor(const ScanPlan& plan) {
   return {static_cast<std::int32_t>(high * scale), static_cast<std::int32_t>(low * scale)};
 }
 
-void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
-              std::uint64_t firstFrame, Stats& stats) {
+namespace {
+
+template <PeakFrames kPeakFrames>
+void AddStatsOf(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                std::uint64_t firstFrame, Stats& stats) {
   if (plan.decoder == Decoder::kNone || plan.channels < 1 || plan.channels > kMaxChannels) {
     stats.frames += frames;
     return;
   }
-  const StatsLoops loops = LoopsFor(plan.decoder, VectorKernelsInUse());
+  const StatsLoops loops = LoopsFor<kPeakFrames>(plan.decoder, VectorKernelsInUse());
   loops[plan.channels - 1](bytes, frames, firstFrame, RailsFor(plan), stats);
+}
+
+}  // namespace
+
+void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+              std::uint64_t firstFrame, Stats& stats) {
+  AddStatsOf<PeakFrames::kFind>(plan, bytes, frames, firstFrame, stats);
+}
+
+void AddRunStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                 std::uint64_t firstFrame, Stats& stats) {
+  AddStatsOf<PeakFrames::kLeave>(plan, bytes, frames, firstFrame, stats);
+}
+
+void MergeRun(Stats& into, Stats& run, const ScanPlan& plan, const std::uint8_t* bytes,
+              std::uint64_t firstFrame) {
+  for (std::uint32_t c = 0; c < plan.channels && c < kMaxChannels; ++c) {
+    ChannelStats& channel = run.channel[c];
+    if (channel.peakFrame != kUnknownFrame || !(channel.peak > into.channel[c].peak)) continue;
+    // The peak is the interval's now: where it first stands is wanted.
+    Stats located;
+    AddStats(plan, bytes, run.frames, firstFrame, located);
+    channel.peakFrame = located.channel[c].peakFrame;
+  }
+  MergeStats(into, run);
 }
 
 void AddStatsReference(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,

@@ -15,6 +15,9 @@ namespace ampdots {
 /// One channel's sums over a run of frames. x is a sample as a fraction of
 /// full scale: integer PCM / 2^(container bits - 1), G.711 through its
 /// 16-bit value / 32768, float as stored.
+/// A peak frame not looked for yet (see AddRunStats).
+inline constexpr std::uint64_t kUnknownFrame = UINT64_MAX;
+
 struct ChannelStats {
   double peak = -1.0;           ///< largest |x|, not-a-numbers aside; -1 before any sample
   std::uint64_t peakFrame = 0;  ///< the first frame whose sample reaches `peak`
@@ -43,6 +46,19 @@ Rails RailsFor(const ScanPlan& plan);
 /// `firstFrame` of the data, in vector lanes where the processor has them.
 void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
               std::uint64_t firstFrame, Stats& stats);
+
+/// The same, except that where a channel's peak grows its frame is left
+/// kUnknownFrame: for a run whose peak's frame matters only if it becomes
+/// the interval's, which MergeRun then finds.
+void AddRunStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                 std::uint64_t firstFrame, Stats& stats);
+
+/// Merges `run`, figures of the `run.frames` frames at `bytes` from
+/// `firstFrame` on, into `into`: where the run holds the new peak of a
+/// channel and its frame is unknown, it is looked for first (and kept in
+/// `run`).
+void MergeRun(Stats& into, Stats& run, const ScanPlan& plan, const std::uint8_t* bytes,
+              std::uint64_t firstFrame);
 
 /// The same, one sample at a time through the per-sample decoders: the
 /// yardstick AddStats is held to.

@@ -114,13 +114,18 @@ void ExpectClose(double fast, double reference, const char* what) {
   EXPECT_NEAR(fast, reference, 1e-9 * std::max(1.0, std::fabs(reference))) << what;
 }
 
-void ExpectSameStats(const Stats& fast, const Stats& reference) {
+// A line's own peak frame is not shown, and the fast scan looks for it only
+// where the line holds the interval's new peak: `lineFigures` lets it be
+// unknown, but never wrong.
+void ExpectSameStats(const Stats& fast, const Stats& reference, bool lineFigures = false) {
   ASSERT_EQ(fast.frames, reference.frames);
   for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
     const ChannelStats& f = fast.channel[c];
     const ChannelStats& r = reference.channel[c];
     ASSERT_EQ(f.peak, r.peak) << "channel " << c;
-    ASSERT_EQ(f.peakFrame, r.peakFrame) << "channel " << c;
+    if (!lineFigures || f.peakFrame != kUnknownFrame) {
+      ASSERT_EQ(f.peakFrame, r.peakFrame) << "channel " << c;
+    }
     ASSERT_EQ(f.clipped, r.clipped) << "channel " << c;
     ASSERT_EQ(f.nan, r.nan) << "channel " << c;
     ExpectClose(f.sum, r.sum, "sum");
@@ -158,7 +163,7 @@ void ExpectSameBlocks(const Source& source, const ScanPlan& plan) {
     ASSERT_EQ(fast.blocks[j].frame, reference.blocks[j].frame) << "block " << j;
     ASSERT_EQ(fast.blocks[j].frames, reference.blocks[j].frames) << "block " << j;
     ASSERT_EQ(BarDots(fast.blocks[j].length), BarDots(reference.blocks[j].length)) << j;
-    ASSERT_NO_FATAL_FAILURE(ExpectSameStats(fast.blocks[j].stats, reference.blocks[j].stats))
+    ASSERT_NO_FATAL_FAILURE(ExpectSameStats(fast.blocks[j].stats, reference.blocks[j].stats, true))
         << "block " << j;
   }
   ASSERT_NO_FATAL_FAILURE(ExpectSameStats(fastStats, referenceStats));
