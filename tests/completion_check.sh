@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The bash completion offers WAV files and folders for the first argument
-# and nothing after it.
+# The bash completion offers the options, then WAV files and folders for
+# the file, and nothing after it.
 #   completion_check.sh COMPLETION_FILE WORKDIR
 set -euo pipefail
 source "$1"
@@ -21,3 +21,11 @@ check "a.wav " "$(complete_words ampdots a)"
 check "takes " "$(complete_words ampdots t)"
 check " " "$(complete_words ampdots a.wav '')"
 check " " "$(complete_words ampdots a.wav 0 1 '')"
+# Options before the file: offered for a word that starts with --, and the
+# file is still the first word after them (or after a lone --).
+check "--csv " "$(complete_words ampdots --c)"
+check "--summary " "$(complete_words ampdots --csv --s)"
+check "a.wav b.WAV takes " "$(complete_words ampdots --json '')"
+check "a.wav b.WAV takes " "$(complete_words ampdots --csv --summary '')"
+check " " "$(complete_words ampdots --json a.wav '')"
+check "a.wav b.WAV takes " "$(complete_words ampdots -- '')"
