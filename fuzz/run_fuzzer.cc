@@ -8,6 +8,7 @@
 #include <cstring>
 #include <span>
 
+#include "cli/options.h"
 #include "cli/run.h"
 #include "io/stream.h"
 
@@ -54,10 +55,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   out.dropped = err.dropped = 0;
   const int status = ampdots::Run(count + 1, argv, out, err, OpenFuzzFile);
   if (status < 0 || status > 2) __builtin_trap();
-  // Every run starts with the banner and ends its text with a newline.
   const std::string_view text = ampdots::Text(out);
-  if (text.rfind(ampdots::kBanner, 0) != 0 || (out.dropped == 0 && text.back() != '\n')) {
-    __builtin_trap();
+  const ampdots::Options options = ampdots::ParseOptions(count + 1, argv);
+  if (options.error != nullptr) {
+    // Refused options: nothing on standard output, the reason on standard error.
+    if (status != 1 || !text.empty() || ampdots::Text(err).empty()) __builtin_trap();
+    return 0;
+  }
+  if (options.help || options.version) {
+    if (status != 0) __builtin_trap();
+    return 0;
+  }
+  if (out.dropped != 0) return 0;
+  switch (options.mode) {
+    case ampdots::OutputMode::kPicture:
+      // The picture starts with the banner and ends its text with a newline.
+      if (text.rfind(ampdots::kBanner, 0) != 0 || text.back() != '\n') __builtin_trap();
+      break;
+    case ampdots::OutputMode::kJson:
+      // Records alone: every line an object (or nothing, after a message).
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos || text[at] != '{' || text[end - 1] != '}') {
+          __builtin_trap();
+        }
+        at = end + 1;
+      }
+      break;
+    case ampdots::OutputMode::kCsv:
+      if (!text.empty() && (text.size() < 2 || text.substr(text.size() - 2) != "\r\n")) {
+        __builtin_trap();
+      }
+      break;
   }
   return 0;
 }
