@@ -3,6 +3,8 @@
 #ifndef AMPDOTS_TESTS_SUPPORT_JSON_READER_H_
 #define AMPDOTS_TESTS_SUPPORT_JSON_READER_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <map>
 #include <memory>
