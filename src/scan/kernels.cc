@@ -142,6 +142,7 @@ void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t ch
 
 #if defined(__x86_64__)
 #include "scan/kernels_avx2.inc"
+#include "scan/kernels_avx2_float.inc"
 #endif
 
 #if defined(__x86_64__)

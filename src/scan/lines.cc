@@ -83,13 +83,11 @@ void FinePcmLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
   constexpr std::int32_t kTopByteOne = Layout::kTopByteOne;
   constexpr double kUnit = 1.0 / kTopByteOne;  // a power of two: exact as a factor
   if (plan.resolution == 1 && plan.channels == 1) {
-    // A line per mono sample: LineLength's arithmetic for such a line,
-    // written so that the loop vectorizes (the mean of one sample is itself).
-    const auto magnification = static_cast<double>(plan.magnification);
+    // A line per mono sample, in a loop the compiler vectorizes.
     std::uint32_t peak = pcm.max[0];
     for (std::size_t j = 0; j < lines; ++j) {
       const std::int32_t v = Layout::Value(bytes + j * kWidth);
-      lengths[j] = magnification * (static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
+      lengths[j] = LineLength(plan, static_cast<double>(PcmContribution<kTopByteOne>(v)) * kUnit);
       peak = std::max(peak, PcmMagnitude(v));
     }
     pcm.max[0] = peak;
@@ -169,9 +167,6 @@ bool FastLinesAreExact(const ScanPlan& plan) {
 void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
                   Totals& totals, const Workspace& work) {
   switch (plan.decoder) {
-    case Decoder::kNone:
-      for (std::size_t j = 0; j < lines; ++j) work.lengths[j] = LineLength(plan, 0.0);
-      return;
     case Decoder::kFloat32:
     case Decoder::kFloat64:
       return FloatLines(plan, bytes, lines, totals, work);
@@ -209,8 +204,6 @@ bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* byt
   Totals& totals = state.totals;
   double lineSum = 0.0;
   switch (plan.decoder) {
-    case Decoder::kNone:
-      break;
     case Decoder::kFloat32:
     case Decoder::kFloat64:
       AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
@@ -267,8 +260,6 @@ Peaks FinalPeaks(const ScanPlan& plan, const Totals& totals) {
   for (std::uint32_t c = 0; c < plan.channels && c < kMaxChannels; ++c) {
     const std::int64_t bits = totals.floatPeaks.max[c];
     switch (plan.decoder) {
-      case Decoder::kNone:
-        break;
       case Decoder::kFloat32:
         peaks.channel[c] = bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
         break;

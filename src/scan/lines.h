@@ -1,7 +1,7 @@
 // The scan's arithmetic, on one thread: frames into line sums and peaks,
 // whole lines of a chunk into bar lengths, and the lines that are printed
 // as they complete. Buffers belong to the caller; nothing here keeps state
-// of its own or starts a thread.
+// of its own or starts a thread. Every plan here has a decoder.
 #ifndef AMPDOTS_SCAN_LINES_H_
 #define AMPDOTS_SCAN_LINES_H_
 

@@ -11,8 +11,8 @@
 
 namespace ampdots {
 
-/// The sample layouts that have a decoder; any other is scanned as frames
-/// that count toward lines but add nothing.
+/// The sample layouts that have a decoder; a plan for any other is refused
+/// by the driver and not scanned.
 enum class Decoder { kNone, kPcm8, kMuLaw, kALaw, kPcm16, kPcm24, kPcm32, kFloat32, kFloat64 };
 
 /// The most channels a frame may have.

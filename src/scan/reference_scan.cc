@@ -41,6 +41,7 @@ void ReferenceWaveform(std::int64_t t, const ScanPlan& plan, double length, Outp
 // length)` for each whole line; figures into `stats` when asked for.
 template <typename Line>
 Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line line) {
+  if (plan.decoder == Decoder::kNone) return {};
   const std::uint32_t align = plan.frameBytes;
   std::uint8_t frames[kReferenceChunkFrames * kMaxFrameBytes];
 
@@ -57,7 +58,7 @@ Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line li
     for (std::size_t h = 0; h < got; ++h, ++s) {
       const std::uint8_t* frame = frames + h * align;
       if (stats != nullptr) AddStatsReference(plan, frame, 1, s, *stats);
-      for (std::uint32_t c = 0; plan.decoder != Decoder::kNone && c < plan.channels; ++c) {
+      for (std::uint32_t c = 0; c < plan.channels; ++c) {
         const Level sample = DecodeSample(plan.decoder, frame + c * plan.bytesPerSample);
         CheckPeak(peaks.channel[c], sample.level);
         lineSum += sample.contribution;

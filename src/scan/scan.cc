@@ -102,6 +102,7 @@ bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames) {
 void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, kChunkFrames); }
 
 Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
+  if (plan.decoder == Decoder::kNone) return {};
   if (!FastLinesAreExact(plan)) return ScanIntervalReference(source, plan, out, stats);
   const std::uint32_t resolution = plan.resolution;
   const std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
@@ -218,6 +219,7 @@ void AddBlockFrames(LineState& state, const ScanPlan& plan, int buffer, std::siz
 }  // namespace
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
+  if (plan.decoder == Decoder::kNone) return {};
   if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink);
   const std::uint32_t resolution = plan.resolution;
   std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);

@@ -59,7 +59,8 @@ void Waveform(std::int64_t t, std::uint32_t sampleRate, double length, double se
 /// frames. If the source ends early (the file shrank since it was probed)
 /// or fails to read (then `source.error` says why), the scan stops at the
 /// first frame that was not read whole. With `stats`, the figures of every
-/// frame read are added to it in the same pass.
+/// frame read are added to it in the same pass. A plan without a decoder
+/// (the driver refuses one) is not scanned at all.
 Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats = nullptr);
 
 /// The same scan one sample at a time through the per-sample decoders and
