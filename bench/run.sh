@@ -9,7 +9,9 @@
 # (default 1024), ROUNDS the runs per command (default 5). AMPDOTS_BENCH_CASES
 # names the sample formats to time (default: all). AMPDOTS_BENCH_BASELINE
 # names another ampdots binary (an older build, say) to time in the same
-# rounds, with its ratio to cat and the new/old ratio. Builds the tool and
+# rounds, with its ratio to cat and the new/old ratio. AMPDOTS_BENCH_OPTIONS
+# names the formats timed with --summary, --json and --csv --summary
+# (default: pcm16 pcm24 float). Builds the tool and
 # the WAV generator in the release tree first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -87,6 +89,36 @@ for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw double pcm
       *) ratio=$(printf '%s/ampdots %.1f' "$cmd" "$(calc "$s / $amp_s")") ;;
     esac
     printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$cmd" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"
+  done
+  unset times
+done
+
+# With the options: the figures (--summary), and records for programs
+# (--json, --csv --summary), against cat and the picture in the same rounds.
+run_mode() {  # MODE FILE
+  case $1 in
+    picture) "$bin/ampdots" "$2" 0 100000 ;;
+    summary) "$bin/ampdots" --summary "$2" 0 100000 ;;
+    json) "$bin/ampdots" --json "$2" 0 100000 ;;
+    csv) "$bin/ampdots" --csv --summary "$2" 0 100000 ;;
+  esac
+}
+modes=(picture summary json csv)
+for name in ${AMPDOTS_BENCH_OPTIONS:-pcm16 pcm24 float}; do
+  file="$dir/$name.wav"
+  size=$(stat -L -c %s "$file")
+  cat "$file" > /dev/null
+  declare -A times=()
+  for ((r = 0; r < rounds; r++)); do
+    times[cat]+="$(time_one cat "$file") "
+    for m in "${modes[@]}"; do times[$m]+="$(time_one run_mode "$m" "$file") "; done
+  done
+  cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+  pic_s=$(tr ' ' '\n' <<< "${times[picture]}" | grep . | median)
+  for m in "${modes[@]}"; do
+    s=$(tr ' ' '\n' <<< "${times[$m]}" | grep . | median)
+    printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$m" "$s" "$(calc "$size / 1048576 / $s")" \
+      "$(printf 'ampdots/cat %.2f /picture %.2f' "$(calc "$s / $cat_s")" "$(calc "$s / $pic_s")")"
   done
   unset times
 done

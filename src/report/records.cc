@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "scan/format.h"
 #include "scan/scan.h"
 
 namespace ampdots {
@@ -10,12 +11,23 @@ namespace {
 
 enum class Style { kJson, kCsv };
 
-// A figure with `decimals` decimals; what is not finite as the style has it.
+// A figure with `decimals` decimals, as printf prints it but for the sign
+// of a value that rounds to nothing (-0.00 is 0.00); what is not finite as
+// the style has it. Records print many numbers: printf only decides the
+// few that the fast digits cannot.
 void PutNumber(Output& out, double value, int decimals, Style style) {
   if (std::isfinite(value)) {
-    // Rounding must not print a sign on nothing: -0.00 is 0.00.
-    const double rounded = std::nearbyint(value * std::pow(10.0, decimals));
-    PutF(out, "%.*f", decimals, rounded == 0.0 ? 0.0 : value);
+    char text[kMaxNumberText];
+    std::size_t n = FormatDecimal(value, decimals, text);
+    if (n == 0) {
+      PutF(out, "%.*f", decimals, value);
+      return;
+    }
+    if (text[0] == '-' &&
+        std::string_view(text + 1, n - 1).find_first_not_of("0.") == std::string_view::npos) {
+      n = FormatDecimal(0.0, decimals, text);
+    }
+    Put(out, std::string_view(text, n));
   } else if (style == Style::kJson) {
     Put(out, "null");
   } else if (!std::isnan(value)) {
@@ -24,13 +36,16 @@ void PutNumber(Output& out, double value, int decimals, Style style) {
 }
 
 void PutCount(Output& out, std::uint64_t value) {
-  PutF(out, "%llu", static_cast<unsigned long long>(value));
+  char text[kMaxNumberText];
+  Put(out, std::string_view(text, FormatInteger(static_cast<std::int64_t>(value), text)));
 }
 
 // A JSON array of one figure of each channel.
 template <typename Figure>
 void PutJsonArray(Output& out, const char* name, const ScanPlan& plan, Figure figure) {
-  PutF(out, ",\"%s\":[", name);
+  Put(out, ",\"");
+  Put(out, name);
+  Put(out, "\":[");
   for (std::uint32_t c = 0; c < plan.channels; ++c) {
     if (c > 0) PutChar(out, ',');
     figure(c);
@@ -117,8 +132,11 @@ void PutJsonFile(Output& out, const RunFacts& run) {
 }
 
 void JsonBlocks::Block(const BlockRecord& block) {
-  PutF(out_, "{\"type\":\"block\",\"frame\":%llu,\"frames\":%u,\"time\":",
-       static_cast<unsigned long long>(block.frame), block.frames);
+  Put(out_, "{\"type\":\"block\",\"frame\":");
+  PutCount(out_, block.frame);
+  Put(out_, ",\"frames\":");
+  PutCount(out_, block.frames);
+  Put(out_, ",\"time\":");
   PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
   Put(out_, ",\"bar\":");
   PutCount(out_, BarDots(block.length));
@@ -168,7 +186,10 @@ void PutCsvHeader(Output& out, const ScanPlan& plan) {
 }
 
 void CsvBlocks::Block(const BlockRecord& block) {
-  PutF(out_, "%llu,%u,", static_cast<unsigned long long>(block.frame), block.frames);
+  PutCount(out_, block.frame);
+  PutChar(out_, ',');
+  PutCount(out_, block.frames);
+  PutChar(out_, ',');
   PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kCsv);
   PutChar(out_, ',');
   PutCount(out_, BarDots(block.length));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -52,6 +53,19 @@ std::size_t FormatFixed(float x, int decimals, char* out) {
   // printf itself serves where the exact integer arithmetic does not fit.
   const int n = std::snprintf(out, kMaxNumberText, "%.*f", decimals, static_cast<double>(x));
   return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+std::size_t FormatDecimal(double x, int decimals, char* out) {
+  if (decimals < 0 || decimals > 9 || !std::isfinite(x)) return 0;
+  const double scaled = std::fabs(x) * static_cast<double>(kFixedPow10[decimals]);
+  if (!(scaled < 0x1p40)) return 0;
+  const double whole = std::floor(scaled);
+  const double fraction = scaled - whole;
+  if (std::fabs(fraction - 0.5) <= 1e-3) return 0;
+  const auto units = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+  std::size_t n = 0;
+  if (std::signbit(x)) out[n++] = '-';  // as printf: -0.001 to 2 decimals is -0.00
+  return n + FormatScaled(units, decimals, out + n);
 }
 
 std::size_t FormatInteger(std::int64_t v, char* out) {

@@ -18,7 +18,8 @@ inline constexpr std::size_t kMaxNumberText = 48;
 /// ties to even. Returns the length written to `out`.
 std::size_t FormatFixed(float x, int decimals, char* out);
 
-inline constexpr std::uint64_t kFixedPow10[] = {1, 10, 100, 1000};
+inline constexpr std::uint64_t kFixedPow10[] = {1,      10,      100,      1000,      10000,
+                                                100000, 1000000, 10000000, 100000000, 1000000000};
 
 /// The first half of FormatFixed: `x` x 10^decimals rounded as printf
 /// rounds, where that is exact in 64-bit integers (x from 0 to 2^40, up to 3
@@ -48,8 +49,16 @@ inline bool ScaleFixed(float x, int decimals, std::uint64_t& scaled) {
   return true;
 }
 
-/// The second half: the digits of a value ScaleFixed gave.
+/// The second half: the digits of a value ScaleFixed gave (or any count of
+/// units of 10^-decimals, decimals 0 to 9).
 std::size_t FormatScaled(std::uint64_t scaled, int decimals, char* out);
+
+/// `x` with `decimals` (0 to 9) fractional digits, as printf("%.*f") prints
+/// it, where that can be decided fast: |x| x 10^decimals below 2^40 and not
+/// within 10^-3 of a tie, where the product's rounding error (at most
+/// 2^-13) cannot change the digit. Returns the length written to `out`, or
+/// 0 where printf must decide.
+std::size_t FormatDecimal(double x, int decimals, char* out);
 
 /// `v` in decimal, as printf("%lld"). Returns the length written to `out`.
 std::size_t FormatInteger(std::int64_t v, char* out);

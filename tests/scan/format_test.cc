@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <random>
@@ -52,6 +53,45 @@ TEST(FormatInteger, WholeRange) {
   EXPECT_EQ(std::string(text, FormatInteger(-7, text)), "-7");
   EXPECT_EQ(std::string(text, FormatInteger(std::numeric_limits<std::int64_t>::min(), text)),
             "-9223372036854775808");
+}
+
+}  // namespace
+}  // namespace ampdots
+
+namespace ampdots {
+namespace {
+
+// Where FormatDecimal answers, it answers as printf; it leaves to printf
+// the values it cannot decide (near a tie, too large, not finite).
+TEST(FormatDecimal, AnswersAsPrintfOrNotAtAll) {
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::size_t answered = 0;
+  const auto check = [&](double x, int decimals) {
+    char fast[kMaxNumberText];
+    const std::size_t n = FormatDecimal(x, decimals, fast);
+    if (n == 0) return;
+    ++answered;
+    char slow[400];
+    std::snprintf(slow, sizeof slow, "%.*f", decimals, x);
+    ASSERT_EQ(std::string(fast, n), slow) << x << " to " << decimals;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const double x = unit(random) * std::pow(10.0, static_cast<int>(random() % 16) - 6);
+    check(x, 2);
+    check(x, 6);
+  }
+  EXPECT_GT(answered, 300000u);
+  // Ties in binary go to printf, which rounds them to even; so do values
+  // past 2^40 units, and infinities.
+  char text[kMaxNumberText];
+  EXPECT_EQ(FormatDecimal(0.125, 2, text), 0u);
+  EXPECT_EQ(FormatDecimal(1e30, 2, text), 0u);
+  EXPECT_EQ(FormatDecimal(-std::numeric_limits<double>::infinity(), 2, text), 0u);
+  check(-0.0, 2);
+  check(-0.001, 2);
+  check(0.0, 0);
+  check(123456.5e-3, 2);
 }
 
 }  // namespace
