@@ -54,7 +54,7 @@ void Pcm16(benchmark::State& state) {
       state, bytes.size(),
       [&] {
         PcmTotals totals;
-        AccumulatePcm16(bytes.data(), kSamples, true, totals);
+        AccumulatePcm16(bytes.data(), kSamples, true, totals, true);
         benchmark::DoNotOptimize(totals);
       },
       [&] {
@@ -77,7 +77,7 @@ void Pcm24(benchmark::State& state) {
       state, bytes.size(),
       [&] {
         PcmTotals totals;
-        AccumulatePcm24(bytes.data(), kSamples, true, totals);
+        AccumulatePcm24(bytes.data(), kSamples, true, totals, true);
         benchmark::DoNotOptimize(totals);
       },
       [&] {
@@ -94,7 +94,7 @@ BENCHMARK(Pcm24);
 
 // The loops of the formats added since: 32-bit integers, and the one-byte
 // formats (unsigned 8-bit, mu-law), each against its per-sample decoder.
-template <void (*kAccumulate)(const std::uint8_t*, std::size_t, bool, PcmTotals&),
+template <void (*kAccumulate)(const std::uint8_t*, std::size_t, bool, PcmTotals&, bool),
           Level (*kDecode)(const std::uint8_t*), std::size_t kWidth>
 void PcmKernel(benchmark::State& state) {
   const auto bytes = RandomBytes(kWidth * kSamples);
@@ -102,7 +102,7 @@ void PcmKernel(benchmark::State& state) {
       state, bytes.size(),
       [&] {
         PcmTotals totals;
-        kAccumulate(bytes.data(), kSamples, true, totals);
+        kAccumulate(bytes.data(), kSamples, true, totals, true);
         benchmark::DoNotOptimize(totals);
       },
       [&] {
@@ -128,7 +128,7 @@ void Float(benchmark::State& state) {
       state, bytes.size(),
       [&] {
         FloatPeaks peaks;
-        FloatMagnitudes(bytes.data(), kSamples, true, magnitudes.data(), peaks);
+        FloatMagnitudes(bytes.data(), kSamples, true, magnitudes.data(), peaks, true);
         double sum = 0;
         for (double m : magnitudes) sum += m;
         benchmark::DoNotOptimize(sum);

@@ -146,29 +146,18 @@ void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t ch
 #endif
 
 #if defined(__x86_64__)
-bool useAvx2 = __builtin_cpu_supports("avx2");
+const bool hasAvx2 = __builtin_cpu_supports("avx2");
 #endif
 
-bool HasAvx2() {
+}  // namespace
+
+bool VectorLoopsAvailable() {
 #if defined(__x86_64__)
-  return useAvx2;
+  return hasAvx2;
 #else
   return false;
 #endif
 }
-
-}  // namespace
-
-bool SetVectorKernels(bool enabled) {
-#if defined(__x86_64__)
-  useAvx2 = enabled && __builtin_cpu_supports("avx2");
-#else
-  (void)enabled;
-#endif
-  return HasAvx2();
-}
-
-bool VectorKernelsInUse() { return HasAvx2(); }
 
 // The vector loop where the processor has one, else the portable one.
 #if defined(__x86_64__)
@@ -178,49 +167,50 @@ bool VectorKernelsInUse() { return HasAvx2(); }
 #endif
 
 template <typename... Args>
-void VectorOr(std::type_identity_t<void (*)(Args...)> vector, void (*portable)(Args...),
-              std::type_identity_t<Args>... args) {
-  (vector != nullptr && HasAvx2() ? vector : portable)(args...);
+void VectorOr(bool wanted, std::type_identity_t<void (*)(Args...)> vector,
+              void (*portable)(Args...), std::type_identity_t<Args>... args) {
+  (wanted && vector != nullptr && VectorLoopsAvailable() ? vector : portable)(args...);
 }
 
-void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Pcm16), PortablePcm16, bytes, samples, stereo, totals);
+void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Pcm16), PortablePcm16, bytes, samples, stereo, totals);
 }
 
-void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Pcm24), PortablePcm24, bytes, samples, stereo, totals);
+void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Pcm24), PortablePcm24, bytes, samples, stereo, totals);
 }
 
-void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Pcm32), PortablePcm32, bytes, samples, stereo, totals);
+void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Pcm32), PortablePcm32, bytes, samples, stereo, totals);
 }
 
 // One-byte samples stand for 16-bit values (|contribution| <= 2^15): rows
 // as for 16-bit samples.
-void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                    PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Pcm8), AccumulatePcm<Pcm8Layout, 32767>, bytes, samples, stereo,
-           totals);
+void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                    bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Pcm8), AccumulatePcm<Pcm8Layout, 32767>, bytes, samples,
+           stereo, totals);
 }
 
-void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Companded<MuLawRows>), AccumulatePcm<MuLawLayout, 32767>, bytes,
-           samples, stereo, totals);
+void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Companded<MuLawRows>), AccumulatePcm<MuLawLayout, 32767>,
+           bytes, samples, stereo, totals);
 }
 
-void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                    PcmTotals& totals) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Companded<ALawRows>), AccumulatePcm<ALawLayout, 32767>, bytes,
+void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                    bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Companded<ALawRows>), AccumulatePcm<ALawLayout, 32767>, bytes,
            samples, stereo, totals);
 }
 
 void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                       double* magnitudes, FloatPeaks& peaks) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Float64), PortableFloat64, bytes, samples, stereo, magnitudes, peaks);
+                       double* magnitudes, FloatPeaks& peaks, bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Float64), PortableFloat64, bytes, samples, stereo, magnitudes,
+           peaks);
 }
 
 namespace {
@@ -229,7 +219,7 @@ namespace {
 // vector build where the processor has it, else the portable one.
 template <typename Layout, std::size_t kMaxRows, typename Sum = std::int32_t>
 void Channels(const std::uint8_t* bytes, std::size_t samples, std::uint32_t channels,
-              PcmTotals& totals) {
+              PcmTotals& totals, bool vector) {
   using Loop = void (*)(const std::uint8_t*, std::size_t, PcmTotals&);
   constexpr Loop kPortable[] = {
       PortableChannels<Layout, 3, kMaxRows, Sum>, PortableChannels<Layout, 4, kMaxRows, Sum>,
@@ -242,7 +232,7 @@ void Channels(const std::uint8_t* bytes, std::size_t samples, std::uint32_t chan
       Avx2Channels<Layout, 7, kMaxRows, Sum>, Avx2Channels<Layout, 8, kMaxRows, Sum>};
   constexpr Loop kVector24[] = {Avx2Pcm24Channels<3>, Avx2Pcm24Channels<4>, Avx2Pcm24Channels<5>,
                                 Avx2Pcm24Channels<6>, Avx2Pcm24Channels<7>, Avx2Pcm24Channels<8>};
-  if (HasAvx2()) {
+  if (vector && VectorLoopsAvailable()) {
     // 24-bit samples have a loop of their own: the compiler's is slow at
     // spreading three bytes into a lane.
     if constexpr (std::is_same_v<Layout, Pcm24Layout>) {
@@ -251,27 +241,29 @@ void Channels(const std::uint8_t* bytes, std::size_t samples, std::uint32_t chan
     return kVector[channels - 3](bytes, samples, totals);
   }
 #endif
+  (void)vector;  // no vector loops on this processor kind
   kPortable[channels - 3](bytes, samples, totals);
 }
 
 }  // namespace
 
 void AccumulateChannels(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
-                        std::uint32_t channels, PcmTotals& totals) {
+                        std::uint32_t channels, PcmTotals& totals, bool vector) {
   const std::size_t samples = frames * channels;
   switch (decoder) {
     case Decoder::kPcm8:
-      return Channels<Pcm8Layout, 32767>(bytes, samples, channels, totals);
+      return Channels<Pcm8Layout, 32767>(bytes, samples, channels, totals, vector);
     case Decoder::kMuLaw:
-      return Channels<MuLawLayout, 32767>(bytes, samples, channels, totals);
+      return Channels<MuLawLayout, 32767>(bytes, samples, channels, totals, vector);
     case Decoder::kALaw:
-      return Channels<ALawLayout, 32767>(bytes, samples, channels, totals);
+      return Channels<ALawLayout, 32767>(bytes, samples, channels, totals, vector);
     case Decoder::kPcm16:
-      return Channels<Pcm16Layout, 32767>(bytes, samples, channels, totals);
+      return Channels<Pcm16Layout, 32767>(bytes, samples, channels, totals, vector);
     case Decoder::kPcm24:
-      return Channels<Pcm24Layout, 255>(bytes, samples, channels, totals);
+      return Channels<Pcm24Layout, 255>(bytes, samples, channels, totals, vector);
     default:
-      return Channels<Pcm32Layout, SIZE_MAX, std::int64_t>(bytes, samples, channels, totals);
+      return Channels<Pcm32Layout, SIZE_MAX, std::int64_t>(bytes, samples, channels, totals,
+                                                           vector);
   }
 }
 
@@ -285,8 +277,9 @@ void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t f
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     double* magnitudes, FloatPeaks& peaks) {
-  VectorOr(AMPDOTS_VECTOR(Avx2Float), PortableFloat, bytes, samples, stereo, magnitudes, peaks);
+                     double* magnitudes, FloatPeaks& peaks, bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Float), PortableFloat, bytes, samples, stereo, magnitudes,
+           peaks);
 }
 
 }  // namespace ampdots

@@ -101,18 +101,21 @@ inline void AddPcmSample(std::int32_t v, std::size_t channel, PcmTotals& totals)
 }
 
 /// Adds `samples` channel-interleaved samples starting with a mono or left
-/// one (`stereo` says whether they alternate left and right).
-void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals);
-void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals);
-void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals);
+/// one (`stereo` says whether they alternate left and right), in the vector
+/// loop where `vector` asks for it and the processor has one.
+void AccumulatePcm16(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector);
+void AccumulatePcm24(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector);
+void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector);
 /// One-byte samples, each standing for the 16-bit value of its table.
-void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals);
-void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     PcmTotals& totals);
-void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals);
+void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                    bool vector);
+void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector);
+void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                    bool vector);
 
 /// Float samples: each level's magnitude, which is both its contribution
 /// and what its peak keeps, written to `magnitudes`; the largest magnitude
@@ -122,13 +125,13 @@ struct FloatPeaks {
   std::int64_t max[kMaxChannels] = {-1, -1, -1, -1, -1, -1, -1, -1};  ///< -1: none seen yet
 };
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                     double* magnitudes, FloatPeaks& peaks);
+                     double* magnitudes, FloatPeaks& peaks, bool vector);
 
 /// 64-bit float samples: each level's magnitude, |128 x value|, into
 /// `magnitudes` (not-a-number stays not-a-number); the largest of each
 /// channel, not-a-numbers aside, kept as its bit pattern.
 void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
-                       double* magnitudes, FloatPeaks& peaks);
+                       double* magnitudes, FloatPeaks& peaks, bool vector);
 
 /// The magnitude of a 64-bit float sample's level, |128 x value|.
 inline double Float64Magnitude(const std::uint8_t* b) { return std::fabs(DecodeFloat64(b).level); }
@@ -143,19 +146,17 @@ inline std::int64_t Float64PeakBits(const std::uint8_t* b) {
 /// Frames of 3 to kMaxChannels channels of a PCM layout: their line sum
 /// and each channel's peak.
 void AccumulateChannels(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
-                        std::uint32_t channels, PcmTotals& totals);
+                        std::uint32_t channels, PcmTotals& totals, bool vector);
 
 /// The peaks of each of `channels` (3 to kMaxChannels) channels of float
 /// frames, whose magnitudes the float loops give as if mono.
 void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
                        std::uint32_t channels, FloatPeaks& peaks);
 
-/// Chooses between the vector loops (where the processor has them, the
-/// default) and the portable ones, so tests can hold both to the same
-/// results. Returns whether vector loops are now in use.
-bool SetVectorKernels(bool enabled);
-/// Whether the vector loops are in use.
-bool VectorKernelsInUse();
+/// Whether this processor has the vector loops. Each loop above takes
+/// `vector`, the plan's choice: the vector loop where it is true and the
+/// processor has one, else the portable one.
+bool VectorLoopsAvailable();
 
 /// The level magnitude of a float sample given its bits less the sign:
 /// 128 x (1 + f) x 2^(e - 127), the leading 1 kept for every exponent, zero

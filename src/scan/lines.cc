@@ -22,21 +22,22 @@ double PcmUnit(Decoder decoder) {
   }
 }
 
-void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples, bool stereo,
+void Accumulate(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t samples, bool stereo,
                 PcmTotals& totals) {
-  switch (decoder) {
+  const bool vector = plan.vector;
+  switch (plan.decoder) {
     case Decoder::kPcm8:
-      return AccumulatePcm8(bytes, samples, stereo, totals);
+      return AccumulatePcm8(bytes, samples, stereo, totals, vector);
     case Decoder::kMuLaw:
-      return AccumulateMuLaw(bytes, samples, stereo, totals);
+      return AccumulateMuLaw(bytes, samples, stereo, totals, vector);
     case Decoder::kALaw:
-      return AccumulateALaw(bytes, samples, stereo, totals);
+      return AccumulateALaw(bytes, samples, stereo, totals, vector);
     case Decoder::kPcm16:
-      return AccumulatePcm16(bytes, samples, stereo, totals);
+      return AccumulatePcm16(bytes, samples, stereo, totals, vector);
     case Decoder::kPcm24:
-      return AccumulatePcm24(bytes, samples, stereo, totals);
+      return AccumulatePcm24(bytes, samples, stereo, totals, vector);
     default:
-      return AccumulatePcm32(bytes, samples, stereo, totals);
+      return AccumulatePcm32(bytes, samples, stereo, totals, vector);
   }
 }
 
@@ -44,8 +45,8 @@ void Accumulate(Decoder decoder, const std::uint8_t* bytes, std::size_t samples,
 void AddPcmFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                   PcmTotals& pcm) {
   const std::size_t samples = frames * plan.channels;
-  if (plan.channels <= 2) return Accumulate(plan.decoder, bytes, samples, plan.channels == 2, pcm);
-  AccumulateChannels(plan.decoder, bytes, frames, plan.channels, pcm);
+  if (plan.channels <= 2) return Accumulate(plan, bytes, samples, plan.channels == 2, pcm);
+  AccumulateChannels(plan.decoder, bytes, frames, plan.channels, pcm, plan.vector);
 }
 
 // Float frames into their magnitudes and each channel's peak. Three
@@ -56,10 +57,10 @@ void AddFloatFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t
   const auto magnitudesOf = plan.decoder == Decoder::kFloat64 ? Float64Magnitudes : FloatMagnitudes;
   const std::size_t samples = frames * plan.channels;
   if (plan.channels <= 2) {
-    return magnitudesOf(bytes, samples, plan.channels == 2, magnitudes, peaks);
+    return magnitudesOf(bytes, samples, plan.channels == 2, magnitudes, peaks, plan.vector);
   }
   FloatPeaks mono;
-  magnitudesOf(bytes, samples, false, magnitudes, mono);
+  magnitudesOf(bytes, samples, false, magnitudes, mono, plan.vector);
   FloatChannelPeaks(plan.decoder, bytes, frames, plan.channels, peaks);
 }
 

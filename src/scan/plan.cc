@@ -1,6 +1,7 @@
 #include "scan/plan.h"
 
 #include "scan/decode.h"
+#include "scan/kernels.h"
 
 namespace ampdots {
 
@@ -49,6 +50,8 @@ ScanPlan MakePlan(const WavAttributes& wav, std::uint32_t startFrame, std::uint3
   plan.magnification = magnification;
   plan.secondsPerLine = static_cast<double>(resolution) / wav.sampleRate;
   plan.time = TimeColumnFor(plan.secondsPerLine);
+  plan.chunkFrames = plan.frameBytes == 0 ? 0 : kChunkBytes / plan.frameBytes;
+  plan.vector = VectorLoopsAvailable();
   return plan;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "scan/worker.h"
 #include "wav/probe.h"
 
 namespace ampdots {
@@ -33,6 +34,15 @@ struct TimeColumn {
 };
 TimeColumn TimeColumnFor(double secondsPerLine);
 
+/// Bytes of frames taken at a time: 192 KiB, small enough to stay in the
+/// processor's cache while they are scanned, and as many frames as fit
+/// (3072 of the widest, 64 bytes; 24576 of 8 bytes; 196608 of one byte).
+inline constexpr std::uint32_t kChunkBytes = 192 * 1024;
+/// A chunk of 8-byte frames: a plan for tests may take chunks of that many
+/// frames whatever their width, to cross chunk boundaries as often for
+/// narrow frames as for wide ones.
+inline constexpr std::uint32_t kChunkFrames = kChunkBytes / 8;
+
 struct ScanPlan {
   Decoder decoder = Decoder::kNone;
   std::uint32_t bytesPerSample = 0;
@@ -48,6 +58,13 @@ struct ScanPlan {
   float magnification = 1.0f;
   double secondsPerLine = 0.0;
   TimeColumn time;
+
+  // How the scan divides its work: MakePlan decides it for this machine;
+  // tests choose otherwise, to hold every way of scanning to the same
+  // results.
+  std::uint32_t chunkFrames = 0;  ///< frames a chunk; never more than fit in kChunkBytes
+  WorkerUse worker = WorkerUse::kLongScans;
+  bool vector = false;  ///< the vector loops, where the processor has them
 };
 
 /// The widest frame any decoder reads: eight channels of 8 bytes.

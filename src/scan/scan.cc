@@ -33,11 +33,10 @@ const Workspace kWorkspaces[2] = {{lineLengths[0], magnitudeBuffers[0]},
 // their turn; a block too small for them is printed again, in turn.
 TextBlock workerText;
 
-std::uint32_t fixedChunkFrames = 0;  // for tests: see SetChunkFrames
-
-std::size_t ChunkFramesFor(std::uint32_t frameBytes) {
-  const std::size_t fit = kChunkBytes / frameBytes;
-  return fixedChunkFrames != 0 ? std::min<std::size_t>(fixedChunkFrames, fit) : fit;
+// The plan's chunk, never more than fits the buffers.
+std::size_t ChunkFramesFor(const ScanPlan& plan) {
+  const std::size_t fit = kChunkBytes / plan.frameBytes;
+  return plan.chunkFrames != 0 ? std::min<std::size_t>(plan.chunkFrames, fit) : fit;
 }
 
 // Up to `frames` whole frames from `frame` on into buffer `buffer`; fewer
@@ -93,19 +92,18 @@ void AddChunkPair(LineState& state, const ScanPlan& plan, std::size_t firstLines
 bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames) {
   const std::uint64_t frames = plan.endFrame - plan.startFrame;
   if (plan.resolution == 0 || plan.resolution > chunkFrames) return false;
-  if (GetWorkerUse() == WorkerUse::kAlways) return frames > chunkFrames;
+  if (plan.worker == WorkerUse::kNever) return false;
+  if (plan.worker == WorkerUse::kAlways) return frames > chunkFrames;
   return frames * plan.frameBytes + frames / plan.resolution * kLineBytes >= kWorkerBytes;
 }
 
 }  // namespace
 
-void SetChunkFrames(std::uint32_t frames) { fixedChunkFrames = std::min(frames, kChunkFrames); }
-
 Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
   if (plan.decoder == Decoder::kNone) return {};
   if (!FastLinesAreExact(plan)) return ScanIntervalReference(source, plan, out, stats);
   const std::uint32_t resolution = plan.resolution;
-  const std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
+  const std::size_t chunkFrames = ChunkFramesFor(plan);
   LineState state = StartLines(plan);
   Helper helper;
   helper.printer = state.printer;
@@ -222,7 +220,7 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
   if (plan.decoder == Decoder::kNone) return {};
   if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink);
   const std::uint32_t resolution = plan.resolution;
-  std::size_t chunkFrames = ChunkFramesFor(plan.frameBytes);
+  std::size_t chunkFrames = ChunkFramesFor(plan);
   if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
   LineState state = StartLines(plan);
   Helper helper;

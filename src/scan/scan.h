@@ -13,17 +13,6 @@
 
 namespace ampdots {
 
-/// Bytes of frames taken at a time: 192 KiB, small enough to stay in the
-/// processor's cache while they are scanned, and as many frames as fit
-/// (3072 of the widest, 64 bytes; 24576 of 8 bytes; 196608 of one byte).
-inline constexpr std::uint32_t kChunkBytes = 192 * 1024;
-inline constexpr std::uint32_t kChunkFrames = 24576;
-
-/// Takes `frames` frames at a time whatever their width (0: as many as fit
-/// in kChunkBytes), so that tests cross chunk boundaries as often for
-/// narrow frames as for wide ones. At most kChunkFrames, and never more
-/// than fit in kChunkBytes.
-void SetChunkFrames(std::uint32_t frames);
 /// The longest bar: full scale 128 at the largest magnification, 256.
 inline constexpr std::size_t kMaxDots = 32768;
 

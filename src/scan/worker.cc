@@ -28,7 +28,6 @@ struct Worker {
 };
 
 Worker worker;
-WorkerUse use = WorkerUse::kLongScans;
 
 // Sleeps while `word` holds `seen`, and wakes its sleepers: the futex calls
 // themselves, which keep the C++ runtime library out of the tool.
@@ -90,12 +89,8 @@ bool SeveralProcessors() {
 
 }  // namespace
 
-void SetWorkerUse(WorkerUse newUse) { use = newUse; }
-
-WorkerUse GetWorkerUse() { return use; }
-
 bool StartWorker() {
-  if (use == WorkerUse::kNever || worker.running || !SeveralProcessors()) return false;
+  if (worker.running || !SeveralProcessors()) return false;
   worker.phase.store(kIdle, std::memory_order_relaxed);
   worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, nullptr) == 0;
   return worker.running;

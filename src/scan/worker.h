@@ -8,14 +8,12 @@
 namespace ampdots {
 
 /// When a scan shares its chunks with the worker: for long intervals only
-/// (the default), never, or for every interval of more than one chunk, so
-/// that tests can hold every way of scanning to the same results.
+/// (what a run plans), never, or for every interval of more than one chunk
+/// (what tests may plan, to hold every way of scanning to the same results).
 enum class WorkerUse { kLongScans, kNever, kAlways };
-void SetWorkerUse(WorkerUse use);
-WorkerUse GetWorkerUse();
 
-/// Starts the worker unless its use is kNever or the process may run on
-/// one processor only. False where the caller works alone.
+/// Starts the worker unless the process may run on one processor only.
+/// False where the caller works alone.
 bool StartWorker();
 
 /// Has the worker run `run(job)`. One job at a time.

@@ -355,7 +355,8 @@ void AddStatsOf(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t fra
     stats.frames += frames;
     return;
   }
-  const StatsLoops loops = LoopsFor<kPeakFrames>(plan.decoder, VectorKernelsInUse());
+  const StatsLoops loops =
+      LoopsFor<kPeakFrames>(plan.decoder, plan.vector && VectorLoopsAvailable());
   loops[plan.channels - 1](bytes, frames, firstFrame, RailsFor(plan), stats);
 }
 

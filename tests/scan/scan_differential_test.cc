@@ -190,19 +190,17 @@ WavAttributes Attributes(const Layout& layout, std::uint32_t sampleRate) {
 // or without.
 class ScanDifferential : public ::testing::TestWithParam<std::tuple<bool, bool>> {
  protected:
-  void SetUp() override {
-    vector_ = SetVectorKernels(std::get<0>(GetParam()));
-    // With the worker, chunks of 24576 frames whatever their width, so
-    // that narrow frames cross chunk boundaries in these short files too;
-    // without it, chunks of 192 KiB, as the tool takes them.
+  void SetUp() override { vector_ = VectorLoopsAvailable() && std::get<0>(GetParam()); }
+  // The plan made to scan this way. With the worker, chunks of 24576
+  // frames whatever their width, so that narrow frames cross chunk
+  // boundaries in these short files too; without it, chunks of 192 KiB, as
+  // the tool takes them.
+  ScanPlan Tuned(ScanPlan plan) const {
     const bool worker = std::get<1>(GetParam());
-    SetWorkerUse(worker ? WorkerUse::kAlways : WorkerUse::kNever);
-    SetChunkFrames(worker ? kChunkFrames : 0);
-  }
-  void TearDown() override {
-    SetVectorKernels(true);
-    SetWorkerUse(WorkerUse::kLongScans);
-    SetChunkFrames(0);
+    plan.vector = vector_;
+    plan.worker = worker ? WorkerUse::kAlways : WorkerUse::kNever;
+    if (worker) plan.chunkFrames = kChunkFrames;
+    return plan;
   }
   bool vector_ = false;
 };
@@ -227,9 +225,9 @@ TEST_P(ScanDifferential, FastScanPrintsWhatTheReferencePrints) {
         for (const std::uint32_t start : {0u, 1u, 24575u}) {
           const std::uint32_t rate = start == 1 ? 44100 : start == 0 ? 8000 : 7;
           const float magnification = resolution < 441 ? 0.5f : resolution % 2 == 0 ? 1.0f : 255.5f;
-          const ScanPlan r = MakePlan(Attributes(layout, rate), start,
-                                      kFrames - static_cast<std::uint32_t>(random() % 3),
-                                      resolution, magnification);
+          const ScanPlan r = Tuned(MakePlan(Attributes(layout, rate), start,
+                                            kFrames - static_cast<std::uint32_t>(random() % 3),
+                                            resolution, magnification));
           ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
               << layout.bits << "-bit x" << layout.channels << " code " << layout.formatCode
               << " resolution " << resolution << " start " << start << " length " << length;
@@ -256,7 +254,7 @@ TEST_P(ScanDifferential, PeakOfEachChunkCounts) {
         const Bytes file = testing::CanonicalWav({2, 48000, bits, bits == 32 ? 3u : 1u}, data);
         const Source source = MemorySource(file);
         const Layout layout{bits, 2, bits == 32 ? 3u : 1u};
-        const ScanPlan r = MakePlan(Attributes(layout, 48000), 0, kFrames, 2400, 1.0f);
+        const ScanPlan r = Tuned(MakePlan(Attributes(layout, 48000), 0, kFrames, 2400, 1.0f));
         ASSERT_NO_FATAL_FAILURE(ExpectSameScan(source, r))
             << bits << "-bit, loud frame " << loud << " channel " << channel;
       }

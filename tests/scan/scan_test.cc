@@ -74,7 +74,8 @@ struct Request {
   float magnification = 1.0f;
 };
 
-ScanRun Scan(const Bytes& frames, const Request& request, std::size_t keepBytes = SIZE_MAX) {
+ScanRun Scan(const Bytes& frames, const Request& request, std::size_t keepBytes = SIZE_MAX,
+             std::uint32_t chunkFrames = 0) {
   const Bytes file = testing::CanonicalWav(
       {request.channels, request.sampleRate, request.bytesPerSample * 8, 1}, frames);
   Source source =
@@ -88,8 +89,9 @@ ScanRun Scan(const Bytes& frames, const Request& request, std::size_t keepBytes 
   wav.dataOffset = 44;
   static Output out;
   out.used = 0;
-  const ScanPlan plan = MakePlan(wav, request.startFrame, request.endFrame, request.resolution,
-                                 request.magnification);
+  ScanPlan plan = MakePlan(wav, request.startFrame, request.endFrame, request.resolution,
+                           request.magnification);
+  if (chunkFrames != 0) plan.chunkFrames = chunkFrames;
   const Peaks peaks = ScanInterval(source, plan, out);
   return {std::string(Text(out)), peaks};
 }
@@ -146,9 +148,7 @@ TEST(ScanInterval, ChunksAreReadFromTheirOwnPositions) {
   request.magnification = 256.0f;
   // Chunks of 4096 frames, as narrow as lines: every line comes from a
   // chunk of its own.
-  SetChunkFrames(4096);
-  const ScanRun run = Scan(frames, request);
-  SetChunkFrames(0);
+  const ScanRun run = Scan(frames, request, SIZE_MAX, 4096);
   const auto dots = [](double sum) { return Dots(static_cast<std::size_t>(256.0 * (sum / 4096))); };
   EXPECT_EQ(run.out, "2.15\t" + dots(3996 + 200) + "\n6.24\t" + dots(7992 + 300) + "\n");
   EXPECT_EQ(run.peaks.channel[0], 3.0);

@@ -46,11 +46,12 @@ struct Ways {
 Ways AllWays(const ScanPlan& plan, const Bytes& bytes) {
   const std::size_t frames = bytes.size() / plan.frameBytes;
   Ways ways;
-  SetVectorKernels(true);
-  AddStats(plan, bytes.data(), frames, 0, ways.vector);
-  SetVectorKernels(false);
-  AddStats(plan, bytes.data(), frames, 0, ways.portable);
-  SetVectorKernels(true);
+  ScanPlan vector = plan;
+  vector.vector = true;  // where the processor has them
+  AddStats(vector, bytes.data(), frames, 0, ways.vector);
+  ScanPlan portable = plan;
+  portable.vector = false;
+  AddStats(portable, bytes.data(), frames, 0, ways.portable);
   AddStatsReference(plan, bytes.data(), frames, 0, ways.reference);
   Stats head;
   Stats rest;
