@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "scan/format.h"
+#include "scan/sample_formats.h"
 #include "scan/scan.h"
 
 namespace ampdots {
@@ -83,17 +84,7 @@ void PutCrLf(Output& out) { Put(out, "\r\n"); }
 }  // namespace
 
 std::string_view FormatName(Decoder decoder) {
-  switch (decoder) {
-    case Decoder::kMuLaw:
-      return "mulaw";
-    case Decoder::kALaw:
-      return "alaw";
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-      return "float";
-    default:
-      return "pcm";
-  }
+  return VisitFormat(decoder, [](auto format) { return decltype(format)::kName; });
 }
 
 void PutJsonString(Output& out, std::string_view text) {

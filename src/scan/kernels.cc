@@ -6,6 +6,8 @@
 #include <numeric>
 #include <type_traits>
 
+#include "scan/sample_formats.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -249,22 +251,13 @@ void Channels(const std::uint8_t* bytes, std::size_t samples, std::uint32_t chan
 
 void AccumulateChannels(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,
                         std::uint32_t channels, PcmTotals& totals, bool vector) {
-  const std::size_t samples = frames * channels;
-  switch (decoder) {
-    case Decoder::kPcm8:
-      return Channels<Pcm8Layout, 32767>(bytes, samples, channels, totals, vector);
-    case Decoder::kMuLaw:
-      return Channels<MuLawLayout, 32767>(bytes, samples, channels, totals, vector);
-    case Decoder::kALaw:
-      return Channels<ALawLayout, 32767>(bytes, samples, channels, totals, vector);
-    case Decoder::kPcm16:
-      return Channels<Pcm16Layout, 32767>(bytes, samples, channels, totals, vector);
-    case Decoder::kPcm24:
-      return Channels<Pcm24Layout, 255>(bytes, samples, channels, totals, vector);
-    default:
-      return Channels<Pcm32Layout, SIZE_MAX, std::int64_t>(bytes, samples, channels, totals,
-                                                           vector);
-  }
+  VisitFormat(decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (!F::kFloat) {
+      Channels<typename F::Layout, F::kMaxRows, typename F::Sum>(bytes, frames * channels, channels,
+                                                                 totals, vector);
+    }
+  });
 }
 
 void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t frames,

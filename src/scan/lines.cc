@@ -3,42 +3,32 @@
 #include <algorithm>
 #include <bit>
 
+#include "scan/sample_formats.h"
+
 namespace ampdots {
 namespace {
 
 // Lines of at most this many frames are summed sample by sample.
 constexpr std::uint32_t kFineResolution = 16;
 
-// A level per lowest bit of a PCM decoder's integers: a power of two, so
-// multiplying by it is exact.
+// A level per lowest bit of a PCM format's integers.
 double PcmUnit(Decoder decoder) {
-  switch (decoder) {
-    case Decoder::kPcm24:
-      return 1.0 / 65536;
-    case Decoder::kPcm32:
-      return 1.0 / 16777216;
-    default:
-      return 1.0 / 256;  // 16-bit, and one-byte samples as 16-bit values
-  }
+  return VisitFormat(decoder, [](auto format) {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      return 0.0;
+    } else {
+      return F::kUnit;
+    }
+  });
 }
 
 void Accumulate(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t samples, bool stereo,
                 PcmTotals& totals) {
-  const bool vector = plan.vector;
-  switch (plan.decoder) {
-    case Decoder::kPcm8:
-      return AccumulatePcm8(bytes, samples, stereo, totals, vector);
-    case Decoder::kMuLaw:
-      return AccumulateMuLaw(bytes, samples, stereo, totals, vector);
-    case Decoder::kALaw:
-      return AccumulateALaw(bytes, samples, stereo, totals, vector);
-    case Decoder::kPcm16:
-      return AccumulatePcm16(bytes, samples, stereo, totals, vector);
-    case Decoder::kPcm24:
-      return AccumulatePcm24(bytes, samples, stereo, totals, vector);
-    default:
-      return AccumulatePcm32(bytes, samples, stereo, totals, vector);
-  }
+  VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (!F::kFloat) F::kAccumulate(bytes, samples, stereo, totals, plan.vector);
+  });
 }
 
 // Frames into the line sum and each channel's peak.
@@ -54,7 +44,14 @@ void AddPcmFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t f
 // on its channel, and their peaks channel by channel.
 void AddFloatFrames(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                     double* magnitudes, FloatPeaks& peaks) {
-  const auto magnitudesOf = plan.decoder == Decoder::kFloat64 ? Float64Magnitudes : FloatMagnitudes;
+  const FloatMagnitudesLoop magnitudesOf = VisitFormat(plan.decoder, [](auto format) {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      return F::kMagnitudes;
+    } else {
+      return FloatMagnitudesLoop{nullptr};
+    }
+  });
   const std::size_t samples = frames * plan.channels;
   if (plan.channels <= 2) {
     return magnitudesOf(bytes, samples, plan.channels == 2, magnitudes, peaks, plan.vector);
@@ -160,36 +157,26 @@ LineState StartLines(const ScanPlan& plan) {
 // come near.
 bool FastLinesAreExact(const ScanPlan& plan) {
   const std::uint64_t samplesPerLine = std::uint64_t{plan.resolution} * plan.channels;
-  if (plan.decoder == Decoder::kPcm24) return samplesPerLine < (std::uint64_t{1} << 30);
-  if (plan.decoder == Decoder::kPcm32) return samplesPerLine < (std::uint64_t{1} << 22);
-  return true;
+  return VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      return true;  // float lines are summed in their own order anyway
+    } else {
+      return samplesPerLine < F::kExactLineSamples;
+    }
+  });
 }
 
 void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
                   Totals& totals, const Workspace& work) {
-  switch (plan.decoder) {
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-      return FloatLines(plan, bytes, lines, totals, work);
-    default:
-      break;
-  }
+  if (IsFloat(plan.decoder)) return FloatLines(plan, bytes, lines, totals, work);
   PcmTotals& pcm = totals.pcm;
   if (plan.resolution > kFineResolution) return PcmLines(plan, bytes, lines, pcm, work.lengths);
-  switch (plan.decoder) {
-    case Decoder::kPcm8:
-      return FinePcmLines<Pcm8Layout>(plan, bytes, lines, pcm, work.lengths);
-    case Decoder::kMuLaw:
-      return FinePcmLines<MuLawLayout>(plan, bytes, lines, pcm, work.lengths);
-    case Decoder::kALaw:
-      return FinePcmLines<ALawLayout>(plan, bytes, lines, pcm, work.lengths);
-    case Decoder::kPcm16:
-      return FinePcmLines<Pcm16Layout>(plan, bytes, lines, pcm, work.lengths);
-    case Decoder::kPcm24:
-      return FinePcmLines<Pcm24Layout>(plan, bytes, lines, pcm, work.lengths);
-    default:
-      return FinePcmLines<Pcm32Layout>(plan, bytes, lines, pcm, work.lengths);
-  }
+  VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (!F::kFloat)
+      FinePcmLines<typename F::Layout>(plan, bytes, lines, pcm, work.lengths);
+  });
 }
 
 void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
@@ -204,17 +191,13 @@ bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* byt
   const std::size_t samples = frames * plan.channels;
   Totals& totals = state.totals;
   double lineSum = 0.0;
-  switch (plan.decoder) {
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-      AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
-      for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
-      lineSum = totals.floatSum;
-      break;
-    default:
-      AddPcmFrames(plan, bytes, frames, totals.pcm);
-      lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
-      break;
+  if (IsFloat(plan.decoder)) {
+    AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
+    for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
+    lineSum = totals.floatSum;
+  } else {
+    AddPcmFrames(plan, bytes, frames, totals.pcm);
+    lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
   }
   state.frame += frames;
   state.count += static_cast<std::uint32_t>(frames);
@@ -260,17 +243,14 @@ Peaks FinalPeaks(const ScanPlan& plan, const Totals& totals) {
   Peaks peaks;
   for (std::uint32_t c = 0; c < plan.channels && c < kMaxChannels; ++c) {
     const std::int64_t bits = totals.floatPeaks.max[c];
-    switch (plan.decoder) {
-      case Decoder::kFloat32:
-        peaks.channel[c] = bits < 0 ? 0.0 : FloatMagnitudeLevel(static_cast<std::uint32_t>(bits));
-        break;
-      case Decoder::kFloat64:
-        peaks.channel[c] = bits < 0 ? 0.0 : std::bit_cast<double>(bits);
-        break;
-      default:
-        peaks.channel[c] = totals.pcm.max[c] * PcmUnit(plan.decoder);
-        break;
-    }
+    peaks.channel[c] = VisitFormat(plan.decoder, [&](auto format) {
+      using F = decltype(format);
+      if constexpr (F::kFloat) {
+        return bits < 0 ? 0.0 : F::kPeakLevel(bits);  // -1: no sample seen
+      } else {
+        return totals.pcm.max[c] * F::kUnit;
+      }
+    });
   }
   return peaks;
 }

@@ -7,6 +7,7 @@
 
 #include "scan/blocks.h"
 #include "scan/decode.h"
+#include "scan/sample_formats.h"
 #include "scan/scan.h"
 
 namespace ampdots {
@@ -14,16 +15,8 @@ namespace {
 
 constexpr std::uint32_t kReferenceChunkFrames = 4096;
 
-// The per-sample decoder of each layout, in the order of Decoder's values.
-using SampleDecoder = Level (*)(const std::uint8_t*);
-constexpr SampleDecoder kSampleDecoders[] = {nullptr,     DecodePcm8,    DecodeMuLaw,
-                                             DecodeALaw,  DecodePcm16,   DecodePcm24,
-                                             DecodePcm32, DecodeFloat32, DecodeFloat64};
-
-static_assert(std::size(kSampleDecoders) == static_cast<std::size_t>(Decoder::kFloat64) + 1);
-
 Level DecodeSample(Decoder decoder, const std::uint8_t* bytes) {
-  return kSampleDecoders[static_cast<int>(decoder)](bytes);
+  return VisitFormat(decoder, [&](auto format) { return decltype(format)::kDecode(bytes); });
 }
 
 void ReferenceWaveform(std::int64_t t, const ScanPlan& plan, double length, Output& out) {

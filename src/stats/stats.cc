@@ -12,6 +12,7 @@
 #include "io/bytes.h"
 #include "scan/decode.h"
 #include "scan/kernels.h"
+#include "scan/sample_formats.h"
 
 namespace ampdots {
 namespace {
@@ -95,18 +96,6 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
   }
   stats.frames += frames;
 }
-
-struct Float32Sample {
-  using Value = float;
-  static constexpr std::size_t kWidth = 4;
-  static float Read(const std::uint8_t* b) { return std::bit_cast<float>(Assem4(b)); }
-};
-
-struct Float64Sample {
-  using Value = double;
-  static constexpr std::size_t kWidth = 8;
-  static double Read(const std::uint8_t* b) { return std::bit_cast<double>(Assem8(b)); }
-};
 
 // Float samples as stored: not-a-numbers are counted and add nothing else;
 // a lane's peak starts below any magnitude, so -1 after a run means that
@@ -233,35 +222,22 @@ constexpr StatsLoops FloatLoops(bool vector, std::index_sequence<kC...>) {
 template <PeakFrames kPeakFrames>
 StatsLoops LoopsFor(Decoder decoder, bool vector) {
   constexpr auto kEach = std::make_index_sequence<kMaxChannels>();
-  switch (decoder) {
-    case Decoder::kPcm8:
-      return PcmLoops<Pcm8Layout, kPeakFrames>(vector, kEach);
-    case Decoder::kMuLaw:
-      return PcmLoops<MuLawLayout, kPeakFrames>(vector, kEach);
-    case Decoder::kALaw:
-      return PcmLoops<ALawLayout, kPeakFrames>(vector, kEach);
-    case Decoder::kPcm16:
-      return PcmLoops<Pcm16Layout, kPeakFrames>(vector, kEach);
-    case Decoder::kPcm24:
-      return PcmLoops<Pcm24Layout, kPeakFrames>(vector, kEach);
-    case Decoder::kPcm32:
-      return PcmLoops<Pcm32Layout, kPeakFrames>(vector, kEach);
-    case Decoder::kFloat32:
-      return FloatLoops<Float32Sample, kPeakFrames>(vector, kEach);
-    case Decoder::kFloat64:
-      return FloatLoops<Float64Sample, kPeakFrames>(vector, kEach);
-    case Decoder::kNone:
-      break;
-  }
-  return {};
+  return VisitFormat(decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      return FloatLoops<typename F::Sample, kPeakFrames>(vector, kEach);
+    } else {
+      return PcmLoops<typename F::Layout, kPeakFrames>(vector, kEach);
+    }
+  });
 }
 
 template <PeakFrames kPeakFrames>
 void AddStatsOf(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                 std::uint64_t firstFrame, Stats& stats);
 
-// The bits of an integer sample's container, and how many of the layout's
-// values one code of it is worth (one-byte PCM reads as 16-bit values).
+// The bits of an integer sample's container, and those of them that carry
+// the sample.
 std::uint32_t ContainerBits(const ScanPlan& plan) { return 8 * plan.bytesPerSample; }
 
 std::uint32_t ValidBitsOf(const ScanPlan& plan) {
@@ -276,74 +252,60 @@ std::int32_t LargestExpansion(std::int32_t (*expand)(std::uint8_t)) {
   return largest;
 }
 
-// Not-a-number compares false: such a sample is no peak, no rail.
-bool ReferenceClips(const ScanPlan& plan, double x) {
-  switch (plan.decoder) {
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-      return std::fabs(x) >= 1.0;
-    case Decoder::kMuLaw:
-      return std::fabs(x) >= LargestExpansion(MuLawValue) / 32768.0;
-    case Decoder::kALaw:
-      return std::fabs(x) >= LargestExpansion(ALawValue) / 32768.0;
-    default:
-      // The largest code of the valid bits is 1 - 2^-(valid - 1); the
-      // smallest is -1 whatever the valid bits.
-      return x >= 1.0 - std::ldexp(1.0, -static_cast<int>(ValidBitsOf(plan) - 1)) || x <= -1.0;
-  }
-}
+// A sample as a fraction of full scale, and whether it clips, one at a
+// time: the picture's level over 128 for integer formats, the stored value
+// itself for float (zero is zero here). Not-a-number compares false: such
+// a sample is no peak, no rail.
+struct ReferenceSample {
+  double x = 0.0;
+  bool clips = false;
+};
 
-// A sample as a fraction of full scale: the picture's level over 128 for
-// integer formats, the stored value itself for float (zero is zero here).
-double ReferenceValue(Decoder decoder, const std::uint8_t* b) {
-  switch (decoder) {
-    case Decoder::kPcm8:
-      return DecodePcm8(b).level / 128;
-    case Decoder::kMuLaw:
-      return DecodeMuLaw(b).level / 128;
-    case Decoder::kALaw:
-      return DecodeALaw(b).level / 128;
-    case Decoder::kPcm16:
-      return DecodePcm16(b).level / 128;
-    case Decoder::kPcm24:
-      return DecodePcm24(b).level / 128;
-    case Decoder::kPcm32:
-      return DecodePcm32(b).level / 128;
-    case Decoder::kFloat32:
-      return static_cast<double>(std::bit_cast<float>(Assem4(b)));
-    case Decoder::kFloat64:
-      return std::bit_cast<double>(Assem8(b));
-    case Decoder::kNone:
-      break;
-  }
-  return 0.0;
+ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* b) {
+  return VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    ReferenceSample sample;
+    if constexpr (F::kFloat) {
+      sample.x = static_cast<double>(F::Sample::Read(b));
+      sample.clips = std::fabs(sample.x) >= 1.0;
+    } else {
+      sample.x = F::kDecode(b).level / 128;
+      if constexpr (F::kExpand != nullptr) {
+        sample.clips = std::fabs(sample.x) >= LargestExpansion(F::kExpand) / 32768.0;
+      } else {
+        // The largest code of the valid bits is 1 - 2^-(valid - 1); the
+        // smallest is -1 whatever the valid bits.
+        const int valid = static_cast<int>(ValidBitsOf(plan));
+        sample.clips = sample.x >= 1.0 - std::ldexp(1.0, 1 - valid) || sample.x <= -1.0;
+      }
+    }
+    return sample;
+  });
 }
 
 }  // namespace
 
 Rails RailsFor(const ScanPlan& plan) {
-  switch (plan.decoder) {
-    case Decoder::kMuLaw: {
-      const std::int32_t largest = LargestExpansion(MuLawValue);
-      return {largest, -largest};
+  return VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      // Float clips by its value: no integer is a rail.
+      return Rails{std::numeric_limits<std::int32_t>::max(),
+                   std::numeric_limits<std::int32_t>::min()};
+    } else if constexpr (F::kExpand != nullptr) {
+      const std::int32_t largest = LargestExpansion(F::kExpand);
+      return Rails{largest, -largest};
+    } else {
+      // The extreme codes of the valid bits, in the layout's values: a
+      // one-byte code is worth 256 of them, any other code one.
+      const std::int64_t container = ContainerBits(plan);
+      const std::int64_t valid = ValidBitsOf(plan);
+      const std::int64_t scale = (std::int64_t{128} * F::Layout::kTopByteOne) >> (container - 1);
+      const std::int64_t high = ((std::int64_t{1} << (valid - 1)) - 1) << (container - valid);
+      const std::int64_t low = -(std::int64_t{1} << (container - 1));
+      return Rails{static_cast<std::int32_t>(high * scale), static_cast<std::int32_t>(low * scale)};
     }
-    case Decoder::kALaw: {
-      const std::int32_t largest = LargestExpansion(ALawValue);
-      return {largest, -largest};
-    }
-    case Decoder::kFloat32:
-    case Decoder::kFloat64:
-    case Decoder::kNone:
-      return {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min()};
-    default:
-      break;
-  }
-  const std::int64_t container = ContainerBits(plan);
-  const std::int64_t valid = ValidBitsOf(plan);
-  const std::int64_t scale = plan.decoder == Decoder::kPcm8 ? 256 : 1;
-  const std::int64_t high = ((std::int64_t{1} << (valid - 1)) - 1) << (container - valid);
-  const std::int64_t low = -(std::int64_t{1} << (container - 1));
-  return {static_cast<std::int32_t>(high * scale), static_cast<std::int32_t>(low * scale)};
+  });
 }
 
 namespace {
@@ -390,7 +352,8 @@ void AddStatsReference(const ScanPlan& plan, const std::uint8_t* bytes, std::siz
   for (std::size_t f = 0; f < frames; ++f) {
     for (std::uint32_t c = 0; c < plan.channels && plan.decoder != Decoder::kNone; ++c) {
       const std::uint8_t* at = bytes + (f * plan.channels + c) * plan.bytesPerSample;
-      const double x = ReferenceValue(plan.decoder, at);
+      const ReferenceSample sample = ReadReference(plan, at);
+      const double x = sample.x;
       ChannelStats& channel = stats.channel[c];
       if (std::isnan(x)) {
         ++channel.nan;
@@ -398,7 +361,7 @@ void AddStatsReference(const ScanPlan& plan, const std::uint8_t* bytes, std::siz
       }
       channel.sum += x;
       channel.squares += x * x;
-      if (ReferenceClips(plan, x)) ++channel.clipped;
+      if (sample.clips) ++channel.clipped;
       if (std::fabs(x) > channel.peak) {
         channel.peak = std::fabs(x);
         channel.peakFrame = firstFrame + f;
