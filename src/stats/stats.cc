@@ -14,6 +14,10 @@
 #include "scan/kernels.h"
 #include "scan/sample_formats.h"
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace ampdots {
 namespace {
 
@@ -199,12 +203,106 @@ __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_
                                                std::uint64_t at, Rails r, Stats& s) {
   FloatStats<Sample, kChannels, kPeakFrames>(b, f, at, r, s);
 }
+
+// Mono or stereo 24-bit samples by hand, 8 a row, since the compiler is
+// slow at spreading three bytes into a lane: each sample's bytes into the
+// top of a 32-bit lane, which the shift right sign-extends (a row reads 4
+// bytes past its 24, so the last rows go to the portable loop). Lane j
+// holds channel j % kChannels; squares go to 64-bit lanes, even lanes and
+// odd lanes apart; sums stay in 32-bit lanes for 255 rows (2^23 each).
+template <std::uint32_t kChannels, PeakFrames kPeakFrames>
+__attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, std::size_t frames,
+                                                    std::uint64_t firstFrame, Rails rails,
+                                                    Stats& stats) {
+  static_assert(kChannels == 1 || kChannels == 2);
+  const std::size_t samples = frames * kChannels;
+  const __m256i spread = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,  //
+                                          -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+  const __m256i atOrAboveHigh = _mm256_set1_epi32(rails.high - 1);
+  const __m256i atOrBelowLow = _mm256_set1_epi32(rails.low + 1);
+  __m256i squaresEven = _mm256_setzero_si256();
+  __m256i squaresOdd = _mm256_setzero_si256();
+  __m256i max = _mm256_setzero_si256();
+  __m256i clipped = _mm256_setzero_si256();
+  std::int64_t sums[8] = {};
+  std::size_t i = 0;
+  while (samples - i >= 10) {
+    const std::size_t rows = std::min<std::size_t>((samples - i - 2) / 8, 255);
+    __m256i sum = _mm256_setzero_si256();
+    for (std::size_t r = 0; r < rows; ++r, i += 8) {
+      const std::uint8_t* row = bytes + 3 * i;
+      const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + 12),
+                                              reinterpret_cast<const __m128i*>(row));
+      const __m256i v = _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
+      sum = _mm256_add_epi32(sum, v);
+      squaresEven = _mm256_add_epi64(squaresEven, _mm256_mul_epi32(v, v));
+      const __m256i odd = _mm256_srli_epi64(v, 32);
+      squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
+      max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
+      const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi32(v, atOrAboveHigh),
+                                           _mm256_cmpgt_epi32(atOrBelowLow, v));
+      clipped = _mm256_sub_epi32(clipped, rail);
+    }
+    std::int32_t lanes[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
+    for (std::size_t j = 0; j < 8; ++j) sums[j] += lanes[j];
+  }
+  std::int64_t even[4];
+  std::int64_t odd[4];
+  std::uint32_t maxLanes[8];
+  std::uint32_t clipLanes[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), squaresEven);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), squaresOdd);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
+  _mm256_zeroupper();
+  constexpr double kUnit = 1.0 / (128.0 * 65536);
+  const std::size_t vectorFrames = i / kChannels;
+  for (std::uint32_t c = 0; c < kChannels; ++c) {
+    std::int64_t s = 0;
+    double q = 0.0;
+    std::uint32_t m = 0;
+    std::uint64_t k = 0;
+    for (std::size_t j = c; j < 8; j += kChannels) {
+      s += sums[j];
+      q += static_cast<double>((j % 2 == 0 ? even : odd)[j / 2]);
+      m = std::max(m, maxLanes[j]);
+      k += clipLanes[j];
+    }
+    ChannelStats& channel = stats.channel[c];
+    channel.sum += static_cast<double>(s) * kUnit;
+    channel.squares += q * (kUnit * kUnit);
+    channel.clipped += k;
+    const double peak = m * kUnit;
+    if (vectorFrames == 0 || !(peak > channel.peak)) continue;
+    channel.peak = peak;
+    channel.peakFrame = kUnknownFrame;
+    if constexpr (kPeakFrames == PeakFrames::kFind) {
+      for (std::size_t f = 0; f < vectorFrames; ++f) {
+        if (PcmMagnitude(Pcm24Value(bytes + 3 * (f * kChannels + c))) == m) {
+          channel.peakFrame = firstFrame + f;
+          break;
+        }
+      }
+    }
+  }
+  stats.frames += vectorFrames;
+  PcmStats<Pcm24Layout, kChannels, kPeakFrames>(bytes + 3 * i, frames - vectorFrames,
+                                                firstFrame + vectorFrames, rails, stats);
+}
 #endif
 
 template <typename Layout, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
-  if (vector) return {Avx2Pcm<Layout, kC + 1, kPeakFrames>...};
+  if (vector) {
+    StatsLoops loops = {Avx2Pcm<Layout, kC + 1, kPeakFrames>...};
+    if constexpr (std::is_same_v<Layout, Pcm24Layout>) {
+      loops[0] = Avx2Pcm24Stats<1, kPeakFrames>;
+      loops[1] = Avx2Pcm24Stats<2, kPeakFrames>;
+    }
+    return loops;
+  }
 #endif
   (void)vector;
   return {PortablePcm<Layout, kC + 1, kPeakFrames>...};

@@ -163,6 +163,10 @@ TEST(Stats, RailsOfEveryFormat) {
        2},
       {"20-bit in 24", PlanFor(Decoder::kPcm24, 3, 1, 20), le({0x7FFFF0, 0x7FFFEF, 0x800000}, 3),
        2},
+      // Long enough for the vector rows, in stereo: the left channel holds
+      // 0x7FFFFF and 0x7FFFFE in turn, 16 samples.
+      {"24-bit stereo rows", PlanFor(Decoder::kPcm24, 3, 2),
+       testing::Repeat(le({0x7FFFFF, 0x800000, 0x7FFFFE, 0x800001}, 3), 8), 8},
       {"32-bit", PlanFor(Decoder::kPcm32, 4, 1),
        le({0x7FFFFFFF, 0x80000000, 0x7FFFFFFE, 0x80000001}, 4), 2},
       // mu-law 0x80 and 0x00 expand to +-32124; A-law 0xAA and 0x2A to +-32256.
