@@ -88,6 +88,41 @@ void AddChunkPair(LineState& state, const ScanPlan& plan, std::size_t firstLines
   }
 }
 
+// The chunk loop of both scans: chunks of whole lines where they fit and,
+// with the worker running, a second chunk for it. `pair(first, second)`
+// takes two such chunks (their frames, in the two buffers), `add(buffer,
+// frames)` any other chunk. The loop stops where the frames or the file
+// end, or where `stop()` says that nothing more can be shown.
+template <typename Pair, typename Add, typename Stop>
+void DriveChunks(Source& source, const ScanPlan& plan, std::size_t chunkFrames,
+                 const LineState& state, bool worker, Pair pair, Add add, Stop stop) {
+  const std::uint32_t resolution = plan.resolution;
+  std::uint64_t remaining = plan.endFrame - plan.startFrame;
+  while (remaining > 0) {
+    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
+    const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
+    std::uint64_t added = got;
+    bool whole = got == wanted;
+    // (A worker runs only for plans with lines.)
+    if (worker && whole && wanted % resolution == 0 && remaining > wanted) {
+      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
+      const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
+      if (gotNext == wantedNext && wantedNext % resolution == 0) {
+        pair(wanted, wantedNext);
+      } else {
+        add(0, got);
+        add(1, gotNext);
+      }
+      added += gotNext;
+      whole = gotNext == wantedNext;
+    } else {
+      add(0, got);
+    }
+    if (!whole || stop()) break;
+    remaining -= added;
+  }
+}
+
 // Whether the interval is long enough to win back what the worker costs.
 bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames) {
   const std::uint64_t frames = plan.endFrame - plan.startFrame;
@@ -108,37 +143,16 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* sta
   Helper helper;
   helper.printer = state.printer;
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
-  std::uint64_t remaining = plan.endFrame - plan.startFrame;
-  while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
-    std::uint64_t added = got;
-    bool whole = got == wanted;
-    if (helper.running && whole && wanted % resolution == 0 && remaining > wanted) {
-      // A second chunk for the worker, if it too is of whole lines.
-      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
-      const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
-      if (gotNext == wantedNext && wantedNext % resolution == 0) {
-        AddChunkPair(state, plan, wanted / resolution, wantedNext / resolution, helper, stats, out);
-      } else {
-        if (stats != nullptr) {
-          AddStats(plan, frameBuffers[0], got, state.frame, *stats);
-          AddStats(plan, frameBuffers[1], gotNext, state.frame + got, *stats);
-        }
-        AddFrames(state, plan, frameBuffers[0], got, kWorkspaces[0], out);
-        AddFrames(state, plan, frameBuffers[1], gotNext, kWorkspaces[1], out);
-      }
-      added += gotNext;
-      whole = gotNext == wantedNext;
-    } else {
-      if (stats != nullptr) AddStats(plan, frameBuffers[0], got, state.frame, *stats);
-      AddFrames(state, plan, frameBuffers[0], got, kWorkspaces[0], out);
-    }
-    // A file that ended or failed ends the scan, and nothing more can be
-    // shown once standard output has failed.
-    if (!whole || out.failed) break;
-    remaining -= added;
-  }
+  const auto pair = [&](std::size_t first, std::size_t second) {
+    AddChunkPair(state, plan, first / resolution, second / resolution, helper, stats, out);
+  };
+  const auto add = [&](int buffer, std::size_t frames) {
+    if (stats != nullptr) AddStats(plan, frameBuffers[buffer], frames, state.frame, *stats);
+    AddFrames(state, plan, frameBuffers[buffer], frames, kWorkspaces[buffer], out);
+  };
+  // Nothing more can be shown once standard output has failed.
+  DriveChunks(source, plan, chunkFrames, state, helper.running, pair, add,
+              [&] { return out.failed; });
   if (helper.running) StopWorker();
   MergePeaks(state.totals, helper.totals);
   if (stats != nullptr) MergeStats(*stats, helper.stats);
@@ -227,40 +241,21 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
   Stats interval;
   Stats current;
-  std::uint64_t remaining = plan.endFrame - plan.startFrame;
-  while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
-    std::uint64_t added = got;
-    bool whole = got == wanted;
-    if (helper.running && whole && state.count == 0 && wanted % resolution == 0 &&
-        remaining > wanted) {
-      // A second chunk for the worker, if it too is of whole lines.
-      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
-      const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
-      if (gotNext == wantedNext && wantedNext % resolution == 0) {
-        const std::uint64_t secondFrame = state.frame + wanted;
-        auto job = [&] {
-          ComputeBlocks(plan, wantedNext / resolution, secondFrame, helper.totals, 1);
-        };
-        PostJob(job);
-        ComputeBlocks(plan, wanted / resolution, state.frame, state.totals, 0);
-        HandOnBlocks(plan, wanted / resolution, 0, interval, sink);
-        AwaitJob();
-        HandOnBlocks(plan, wantedNext / resolution, 1, interval, sink);
-        state.frame += wanted + wantedNext;
-      } else {
-        AddBlockFrames(state, plan, 0, got, current, interval, sink);
-        AddBlockFrames(state, plan, 1, gotNext, current, interval, sink);
-      }
-      added += gotNext;
-      whole = gotNext == wantedNext;
-    } else {
-      AddBlockFrames(state, plan, 0, got, current, interval, sink);
-    }
-    if (!whole || sink.Failed()) break;
-    remaining -= added;
-  }
+  const auto pair = [&](std::size_t first, std::size_t second) {
+    const std::uint64_t secondFrame = state.frame + first;
+    auto job = [&] { ComputeBlocks(plan, second / resolution, secondFrame, helper.totals, 1); };
+    PostJob(job);
+    ComputeBlocks(plan, first / resolution, state.frame, state.totals, 0);
+    HandOnBlocks(plan, first / resolution, 0, interval, sink);
+    AwaitJob();
+    HandOnBlocks(plan, second / resolution, 1, interval, sink);
+    state.frame += first + second;
+  };
+  const auto add = [&](int buffer, std::size_t frames) {
+    AddBlockFrames(state, plan, buffer, frames, current, interval, sink);
+  };
+  DriveChunks(source, plan, chunkFrames, state, helper.running, pair, add,
+              [&] { return sink.Failed(); });
   if (helper.running) StopWorker();
   MergeStats(interval, current);
   return interval;

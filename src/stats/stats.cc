@@ -292,17 +292,23 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
 }
 #endif
 
+#if defined(__x86_64__)
+// The vector loop for frames of kChannels samples of a layout: mono and
+// stereo 24-bit have one by hand.
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
+constexpr StatsLoop VectorPcmLoop() {
+  if constexpr (std::is_same_v<Layout, Pcm24Layout> && kChannels <= 2) {
+    return Avx2Pcm24Stats<kChannels, kPeakFrames>;
+  } else {
+    return Avx2Pcm<Layout, kChannels, kPeakFrames>;
+  }
+}
+#endif
+
 template <typename Layout, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
-  if (vector) {
-    StatsLoops loops = {Avx2Pcm<Layout, kC + 1, kPeakFrames>...};
-    if constexpr (std::is_same_v<Layout, Pcm24Layout>) {
-      loops[0] = Avx2Pcm24Stats<1, kPeakFrames>;
-      loops[1] = Avx2Pcm24Stats<2, kPeakFrames>;
-    }
-    return loops;
-  }
+  if (vector) return {VectorPcmLoop<Layout, kC + 1, kPeakFrames>()...};
 #endif
   (void)vector;
   return {PortablePcm<Layout, kC + 1, kPeakFrames>...};
