@@ -43,7 +43,7 @@ using FloatMagnitudesLoop = void (*)(const std::uint8_t*, std::size_t, bool, dou
 /// code's 16-bit value, whose largest magnitudes are its rails.
 template <typename L, std::string_view const& kN, Level (*kD)(const std::uint8_t*),
           PcmAccumulate kA, std::size_t kRows, typename S = std::int32_t,
-          std::int32_t (*kE)(std::uint8_t) = nullptr>
+          std::int32_t (*kE)(std::uint8_t) = nullptr, bool kC = false>
 struct IntegerFormat {
   using Layout = L;
   using Sum = S;
@@ -53,6 +53,9 @@ struct IntegerFormat {
   static constexpr auto kAccumulate = kA;
   static constexpr std::size_t kMaxRows = kRows;
   static constexpr auto kExpand = kE;
+  /// G.711: rails at the largest expansions (said apart from kExpand, since
+  /// a function's address is no constant for every build).
+  static constexpr bool kCompanded = kC;
   /// A level per lowest bit: a power of two, so multiplying by it is exact.
   static constexpr double kUnit = 1.0 / L::kTopByteOne;
   /// Lines of fewer samples than this keep a double sum of lowest bits
@@ -89,9 +92,9 @@ inline constexpr std::string_view kALawName = "alaw";
 // summed in 64-bit lanes, with no row limit in reach.
 using Pcm8Format = IntegerFormat<Pcm8Layout, kPcmName, DecodePcm8, AccumulatePcm8, 32767>;
 using MuLawFormat = IntegerFormat<MuLawLayout, kMuLawName, DecodeMuLaw, AccumulateMuLaw, 32767,
-                                  std::int32_t, MuLawValue>;
+                                  std::int32_t, MuLawValue, true>;
 using ALawFormat = IntegerFormat<ALawLayout, kALawName, DecodeALaw, AccumulateALaw, 32767,
-                                 std::int32_t, ALawValue>;
+                                 std::int32_t, ALawValue, true>;
 using Pcm16Format = IntegerFormat<Pcm16Layout, kPcmName, DecodePcm16, AccumulatePcm16, 32767>;
 using Pcm24Format = IntegerFormat<Pcm24Layout, kPcmName, DecodePcm24, AccumulatePcm24, 255>;
 using Pcm32Format =

@@ -374,7 +374,7 @@ ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* b) {
       sample.clips = std::fabs(sample.x) >= 1.0;
     } else {
       sample.x = F::kDecode(b).level / 128;
-      if constexpr (F::kExpand != nullptr) {
+      if constexpr (F::kCompanded) {
         sample.clips = std::fabs(sample.x) >= LargestExpansion(F::kExpand) / 32768.0;
       } else {
         // The largest code of the valid bits is 1 - 2^-(valid - 1); the
@@ -396,7 +396,7 @@ Rails RailsFor(const ScanPlan& plan) {
       // Float clips by its value: no integer is a rail.
       return Rails{std::numeric_limits<std::int32_t>::max(),
                    std::numeric_limits<std::int32_t>::min()};
-    } else if constexpr (F::kExpand != nullptr) {
+    } else if constexpr (F::kCompanded) {
       const std::int32_t largest = LargestExpansion(F::kExpand);
       return Rails{largest, -largest};
     } else {
