@@ -236,7 +236,7 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
       const __m256i v = _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
       sum = _mm256_add_epi32(sum, v);
       squaresEven = _mm256_add_epi64(squaresEven, _mm256_mul_epi32(v, v));
-      const __m256i odd = _mm256_srli_epi64(v, 32);
+      const __m256i odd = _mm256_shuffle_epi32(v, 0xF5);  // odd lanes to even places
       squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
       max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
       const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi32(v, atOrAboveHigh),
@@ -247,12 +247,18 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
     for (std::size_t j = 0; j < 8; ++j) sums[j] += lanes[j];
   }
+  // Squares of lane j, from the even or the odd 64-bit lanes.
   std::int64_t even[4];
   std::int64_t odd[4];
   std::uint32_t maxLanes[8];
   std::uint32_t clipLanes[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), squaresEven);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), squaresOdd);
+  std::int64_t squareLanes[8];
+  for (std::size_t k = 0; k < 4; ++k) {
+    squareLanes[2 * k] = even[k];
+    squareLanes[2 * k + 1] = odd[k];
+  }
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
   _mm256_zeroupper();
@@ -265,7 +271,7 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
     std::uint64_t k = 0;
     for (std::size_t j = c; j < 8; j += kChannels) {
       s += sums[j];
-      q += static_cast<double>((j % 2 == 0 ? even : odd)[j / 2]);
+      q += static_cast<double>(squareLanes[j]);
       m = std::max(m, maxLanes[j]);
       k += clipLanes[j];
     }

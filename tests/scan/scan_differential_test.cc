@@ -105,13 +105,13 @@ Scanned RunScan(ScanFn scan, Source source, const ScanPlan& plan) {
 // order; everything else is exact.
 void ExpectClose(double fast, double reference, const char* what) {
   if (std::isnan(reference) || std::isinf(reference)) {
-    EXPECT_EQ(std::isnan(fast), std::isnan(reference)) << what;
+    ASSERT_EQ(std::isnan(fast), std::isnan(reference)) << what;
     if (std::isinf(reference)) {
-      EXPECT_EQ(fast, reference) << what;
+      ASSERT_EQ(fast, reference) << what;
     }
     return;
   }
-  EXPECT_NEAR(fast, reference, 1e-9 * std::max(1.0, std::fabs(reference))) << what;
+  ASSERT_NEAR(fast, reference, 1e-9 * std::max(1.0, std::fabs(reference))) << what;
 }
 
 // A line's own peak frame is not shown, and the fast scan looks for it only
@@ -128,8 +128,8 @@ void ExpectSameStats(const Stats& fast, const Stats& reference, bool lineFigures
     }
     ASSERT_EQ(f.clipped, r.clipped) << "channel " << c;
     ASSERT_EQ(f.nan, r.nan) << "channel " << c;
-    ExpectClose(f.sum, r.sum, "sum");
-    ExpectClose(f.squares, r.squares, "squares");
+    ASSERT_NO_FATAL_FAILURE(ExpectClose(f.sum, r.sum, "sum")) << "channel " << c;
+    ASSERT_NO_FATAL_FAILURE(ExpectClose(f.squares, r.squares, "squares")) << "channel " << c;
   }
 }
 
