@@ -450,8 +450,9 @@ void MergeRun(Stats& into, Stats& run, const ScanPlan& plan, const std::uint8_t*
     ChannelStats& channel = run.channel[c];
     if (channel.peakFrame != kUnknownFrame || !(channel.peak > into.channel[c].peak)) continue;
     // The peak is the interval's now: where it first stands is wanted.
+    // The run's frames are in memory at `bytes`: their count fits a size_t.
     Stats located;
-    AddStats(plan, bytes, run.frames, firstFrame, located);
+    AddStats(plan, bytes, static_cast<std::size_t>(run.frames), firstFrame, located);
     channel.peakFrame = located.channel[c].peakFrame;
   }
   MergeStats(into, run);
