@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "cli/run.h"
+#include "io/terminal.h"
 
 namespace {
 
@@ -28,7 +30,15 @@ void ReportWriteFailure(int error) {
 int main(int argc, char** argv) {
   stdoutBuffer.fd = STDOUT_FILENO;
   stderrBuffer.fd = STDERR_FILENO;
-  const int status = ampdots::Run(argc, argv, stdoutBuffer, stderrBuffer, ampdots::OpenSource);
+  const ampdots::TerminalSize terminal = ampdots::TerminalSizeOf(STDOUT_FILENO);
+  ampdots::Surroundings around;
+  around.columns = terminal.columns;
+  around.rows = terminal.rows;
+  around.columnsVariable = std::getenv("COLUMNS");
+  around.utf8 =
+      ampdots::LocaleIsUtf8(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+  const int status =
+      ampdots::Run(argc, argv, stdoutBuffer, stderrBuffer, ampdots::OpenSource, around);
   const bool shown = ampdots::Flush(stdoutBuffer);
   ampdots::Flush(stderrBuffer);
   if (!shown) {

@@ -3,6 +3,10 @@
 #ifndef AMPDOTS_CLI_OPTIONS_H_
 #define AMPDOTS_CLI_OPTIONS_H_
 
+#include <cstdint>
+
+#include "picture/bars.h"
+
 namespace ampdots {
 
 /// What standard output carries: the picture (with its banner, messages
@@ -10,17 +14,39 @@ namespace ampdots {
 /// standard error.
 enum class OutputMode { kPicture, kJson, kCsv };
 
+/// A count the terminal may decide: a number, or "auto".
+struct Fit {
+  std::uint32_t count = 0;  ///< 0: not asked for
+  bool automatic = false;
+};
+
 struct Options {
   OutputMode mode = OutputMode::kPicture;
   bool summary = false;  ///< the statistics table; with --csv, rows per channel
   bool help = false;
   bool version = false;
+
+  // The picture's bars. `style.level` is rms where --db or --split is
+  // given without --level.
+  BarStyle style;
+  Fit width;  ///< --width: columns
+  Fit lines;  ///< --lines: lines for the whole interval
+
+  bool silence = false;
+  double silenceDb = -60.0;
+  double silenceSeconds = 2.0;
+  bool clips = false;  ///< runs of clipped samples listed, clipped bars marked
+
   int firstArgument = 1;  ///< argv index of FILE: the first word after the options
   /// Set when the options cannot be run: what is wrong, and the word it is
   /// about (may be empty).
   const char* error = nullptr;
   const char* errorWord = "";
 };
+
+/// Whether the run draws its picture from records (any option that shapes
+/// the bars or lists events) rather than as the plain scan.
+bool DrawsFromRecords(const Options& options);
 
 /// Reads argv[1] on: each word that starts with "--" is an option, "--"
 /// alone ends them, and the first other word is FILE.

@@ -6,8 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "cli/options.h"
+#include "events/clips.h"
+#include "events/silence.h"
+#include "picture/bars.h"
+#include "report/events.h"
 #include "report/records.h"
 #include "scan/blocks.h"
 #include "scan/plan.h"
@@ -35,6 +42,9 @@ constexpr char kReadErrorText[] = "ampdots: cannot read ";
 constexpr char kMissingArguments[] = "FILE, START and STOP are needed";
 constexpr char kTryHelp[] = "Try 'ampdots --help'.";
 constexpr char kThresholdFormat[] = "Showing values above %.0f dB\n";
+constexpr char kFloorFormat[] = "Showing values above %g dB\n";
+constexpr char kUnicodeLocale[] = "--unicode needs a UTF-8 locale";
+constexpr char kLinesAndResolution[] = "--lines and a RESOLUTION argument cannot be combined";
 constexpr char kMonoPeakFormat[] = "Peak over interval %.1f dB\n";
 constexpr char kStereoPeaksFormat[] = "Peaks over interval %.1f L %.1f R\n";
 constexpr char kPeaksText[] = "Peaks over interval";
@@ -159,8 +169,14 @@ int ReportProbe(const ProbeResult& probe, const char* path, Output& talk) {
   return 0;
 }
 
+void PutPeaks(const ScanPlan& plan, const Peaks& peaks, Output& out);
+
 void PutSummary(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   PutF(out, kThresholdFormat, static_cast<double>(ThresholdDb(plan.magnification)));
+  PutPeaks(plan, peaks, out);
+}
+
+void PutPeaks(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   const auto db = [&](std::uint32_t c) { return static_cast<double>(PeakDb(peaks.channel[c])); };
   if (plan.channels == 1) {
     PutF(out, kMonoPeakFormat, db(0));
@@ -179,12 +195,111 @@ class NoBlocks final : public BlockSink {
   void Block(const BlockRecord&) override {}
 };
 
+// Records on to `inner`, and every frame to the finders of silence and
+// clips that the run asks for.
+class WithEvents final : public BlockSink {
+ public:
+  WithEvents(BlockSink& inner, SilenceFinder* silence, ClipFinder* clips)
+      : inner_(inner), silence_(silence), clips_(clips) {}
+  void Block(const BlockRecord& block) override { inner_.Block(block); }
+  void Frames(const FrameRun& run) override {
+    if (silence_ != nullptr) silence_->Add(run);
+    if (clips_ != nullptr) clips_->Add(run);
+  }
+  bool Failed() const override { return inner_.Failed(); }
+
+ private:
+  BlockSink& inner_;
+  SilenceFinder* silence_;
+  ClipFinder* clips_;
+};
+
+// The finders a run asks for, fed by its scan.
+struct Events {
+  std::optional<SilenceFinder> silence;
+  std::optional<ClipFinder> clips;
+
+  Events(const Options& options, const ScanPlan& plan) {
+    if (options.silence) {
+      silence.emplace(plan, std::pow(10.0, options.silenceDb / 20.0),
+                      StretchFrames(options.silenceSeconds, plan.sampleRate));
+    }
+    if (options.clips) clips.emplace(plan);
+  }
+  WithEvents Around(BlockSink& inner) {
+    return WithEvents(inner, silence ? &*silence : nullptr, clips ? &*clips : nullptr);
+  }
+  void Finish() {
+    if (silence) silence->Finish();
+    if (clips) clips->Finish();
+  }
+};
+
+// The picture drawn from the scan's records, with the lists of silences
+// and clips after it. Returns the exit status.
+int DrawFromRecords(const Options& options, const Arguments& args, const ScanPlan& plan,
+                    const BarStyle& style, Source& source, Output& out, Output& err) {
+  BarPicture picture(out, plan, style);
+  Events events(options, plan);
+  WithEvents sink = events.Around(picture);
+  Peaks peaks;
+  Stats stats;
+  if (plan.endFrame > plan.startFrame) stats = ScanBlocks(source, plan, sink, &peaks);
+  if (source.error != 0) return ReadFailed(args.path, source.error, err);
+  events.Finish();
+  if (events.silence) PutSilenceLines(out, plan, *events.silence);
+  if (events.clips) PutClipLines(out, plan, *events.clips);
+  if (style.db) {
+    PutF(out, kFloorFormat, style.floor);
+    PutPeaks(plan, peaks, out);
+  } else {
+    PutSummary(plan, peaks, out);
+  }
+  if (options.summary) PutStatsTable(out, plan, stats);
+  return 0;
+}
+
+// The columns --width asks for.
+std::uint32_t WidthFor(const Fit& width, const Surroundings& around) {
+  constexpr std::uint32_t kMost = 10000;
+  constexpr std::uint32_t kDefault = 80;
+  if (!width.automatic) return width.count;
+  if (around.columns > 0) return std::min(around.columns, kMost);
+  if (around.columnsVariable != nullptr) {
+    char* end = nullptr;
+    const long long value = std::strtoll(around.columnsVariable, &end, 10);
+    if (end != around.columnsVariable && *end == '\0' && value > 0) {
+      return static_cast<std::uint32_t>(std::min<long long>(value, kMost));
+    }
+  }
+  return kDefault;
+}
+
+// The lines --lines asks for: with auto, the terminal's rows less those
+// the banner, the threshold and peak lines and the table take.
+std::uint32_t LinesFor(const Options& options, const Surroundings& around, std::uint32_t channels) {
+  constexpr std::uint32_t kDefault = 50;
+  if (!options.lines.automatic) return options.lines.count;
+  if (around.rows == 0) return kDefault;
+  std::uint32_t taken = 3;
+  if (options.summary) taken += 8;  // a header and a row per figure
+  if (options.style.split)
+    return std::max<std::uint32_t>(1, (around.rows - std::min(around.rows, taken)) / channels);
+  return std::max<std::uint32_t>(1, around.rows - std::min(around.rows, taken));
+}
+
 // The scan and what follows it, in the mode the options ask for. Returns
 // the exit status.
 int ScanAndShow(const Options& options, const Arguments& args, const WavAttributes& wav,
-                const ScanPlan& plan, Source& source, Output& out, Output& err) {
+                const ScanPlan& plan, Source& source, Output& out, Output& err,
+                const Surroundings& around) {
   const bool any = plan.endFrame > plan.startFrame;
   Stats stats;
+  if (options.mode == OutputMode::kPicture && DrawsFromRecords(options)) {
+    BarStyle style = options.style;
+    style.width = WidthFor(options.width, around);
+    return DrawFromRecords(options, args, plan, style, source, out, err);
+  }
   if (options.mode == OutputMode::kPicture) {
     const Peaks peaks =
         any ? ScanInterval(source, plan, out, options.summary ? &stats : nullptr) : Peaks{};
@@ -198,8 +313,13 @@ int ScanAndShow(const Options& options, const Arguments& args, const WavAttribut
   if (options.mode == OutputMode::kJson) {
     PutJsonFile(out, RunFacts{args.path, wav, plan});
     JsonBlocks blocks(out, plan);
-    if (any) stats = ScanBlocks(source, plan, blocks);
+    Events events(options, plan);
+    WithEvents sink = events.Around(blocks);
+    if (any) stats = ScanBlocks(source, plan, sink);
     if (source.error != 0) return ReadFailed(args.path, source.error, err);
+    events.Finish();
+    if (events.silence) PutJsonSilences(out, plan, *events.silence);
+    if (events.clips) PutJsonClips(out, plan, *events.clips);
     PutJsonSummary(out, plan, stats);
     return 0;
   }
@@ -220,15 +340,24 @@ int ScanAndShow(const Options& options, const Arguments& args, const WavAttribut
 // The run once the probe has accepted the file: the interval and layout
 // checks, then the scan. Messages go to `talk`. Returns the exit status.
 int CheckAndScan(const Options& options, const Arguments& args, const WavAttributes& wav,
-                 OpenFn open, Source& source, Output& out, Output& err, Output& talk) {
+                 OpenFn open, Source& source, Output& out, Output& err, Output& talk,
+                 const Surroundings& around) {
   const std::uint32_t startFrame = FrameAt(wav.sampleRate, args.start);
   const std::uint32_t stopFrame = FrameAt(wav.sampleRate, args.stop);
   if (startFrame >= stopFrame) {
     PutLine(talk, kBadIntervalMessage);
     return 1;
   }
-  const ScanPlan plan = MakePlan(wav, startFrame, std::min(stopFrame, wav.frameCount),
-                                 ChooseResolution(args, wav.sampleRate), args.magnification);
+  const std::uint32_t endFrame = std::min(stopFrame, wav.frameCount);
+  std::uint32_t resolution = ChooseResolution(args, wav.sampleRate);
+  if (options.lines.count != 0 || options.lines.automatic) {
+    // As few frames a line as keep the interval within the lines, however
+    // long that makes them.
+    const std::uint32_t lines = LinesFor(options, around, std::max<std::uint32_t>(1, wav.channels));
+    const std::uint32_t frames = endFrame > startFrame ? endFrame - startFrame : 1;
+    resolution = frames / lines + (frames % lines != 0 ? 1 : 0);
+  }
+  const ScanPlan plan = MakePlan(wav, startFrame, endFrame, resolution, args.magnification);
   // A layout that no decoder reads would only draw a picture of nothing.
   if (plan.decoder == Decoder::kNone) {
     PutLine(talk, kBadFrameMessage);
@@ -244,13 +373,43 @@ int CheckAndScan(const Options& options, const Arguments& args, const WavAttribu
       return ReportProbe(gone, args.path, talk);
     }
   }
-  return ScanAndShow(options, args, wav, plan, source, out, err);
+  return ScanAndShow(options, args, wav, plan, source, out, err, around);
 }
 
 }  // namespace
 
-int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open) {
-  const Options options = ParseOptions(argc, argv);
+bool LocaleIsUtf8(const char* lcAll, const char* lcCtype, const char* lang) {
+  const char* name = nullptr;
+  for (const char* candidate : {lcAll, lcCtype, lang}) {
+    if (candidate != nullptr && candidate[0] != '\0') {
+      name = candidate;
+      break;
+    }
+  }
+  if (name == nullptr) return false;
+  // The codeset follows a dot, before any modifier: "en_US.UTF-8@euro".
+  std::string_view codeset(name);
+  const std::size_t dot = codeset.find('.');
+  if (dot == std::string_view::npos) return false;
+  codeset = codeset.substr(dot + 1);
+  codeset = codeset.substr(0, codeset.find('@'));
+  std::string lower;
+  for (const char c : codeset) {
+    lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  return lower == "utf-8" || lower == "utf8";
+}
+
+int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open,
+        const Surroundings& around) {
+  Options options = ParseOptions(argc, argv);
+  if (options.error == nullptr && options.style.unicode && !around.utf8) {
+    options.error = kUnicodeLocale;
+  }
+  if (options.error == nullptr && (options.lines.count != 0 || options.lines.automatic) &&
+      argc - options.firstArgument >= 4) {
+    options.error = kLinesAndResolution;
+  }
   if (options.error != nullptr) return OptionError(options, err);
   if (options.help) {
     Put(out, kHelpText);
@@ -279,7 +438,7 @@ int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open
   const ProbeResult probe = GetAttributes(args.path, open, source);
   int status = ReportProbe(probe, args.path, talk);
   if (status == 0) {
-    status = CheckAndScan(options, args, probe.attributes, open, source, out, err, talk);
+    status = CheckAndScan(options, args, probe.attributes, open, source, out, err, talk, around);
   } else if (source.error != 0) {
     status = ReadFailed(args.path, source.error, err);
   }

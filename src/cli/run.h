@@ -55,12 +55,26 @@ float ThresholdDb(float magnification);
 /// A peak level in dB against full scale 128; a peak of 0 is minus infinity.
 float PeakDb(double peak);
 
+/// What the run may learn of where it prints, for the options that fit the
+/// picture to it.
+struct Surroundings {
+  std::uint32_t columns = 0;  ///< of the terminal on standard output; 0: none
+  std::uint32_t rows = 0;
+  const char* columnsVariable = nullptr;  ///< $COLUMNS
+  bool utf8 = false;                      ///< the locale's characters are UTF-8
+};
+
+/// Whether the locale the variables name has UTF-8 characters: the first
+/// of LC_ALL, LC_CTYPE and LANG that is set and not empty decides.
+bool LocaleIsUtf8(const char* lcAll, const char* lcCtype, const char* lang);
+
 /// The whole run for `argc`/`argv` as main gets them. Prints to `out`, and
 /// to `err` what does not belong in the picture: that the options are
 /// wrong, that the file could not be read to its end, and, when records for
 /// programs are asked for, every message. Returns the exit status: 0 done,
 /// 1 usage or argument error, 2 file error.
-int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open);
+int Run(int argc, const char* const* argv, Output& out, Output& err, OpenFn open,
+        const Surroundings& around = {});
 
 }  // namespace ampdots
 

@@ -4,10 +4,12 @@
 #ifndef AMPDOTS_SCAN_BLOCKS_H_
 #define AMPDOTS_SCAN_BLOCKS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "io/source.h"
 #include "scan/plan.h"
+#include "scan/scan.h"
 #include "stats/stats.h"
 
 namespace ampdots {
@@ -21,10 +23,22 @@ struct BlockRecord {
   Stats stats;
 };
 
+/// Frames as read, `frames` of them from `firstFrame` at `bytes`, with
+/// their figures (peak frames not looked for).
+struct FrameRun {
+  const std::uint8_t* bytes;
+  std::size_t frames;
+  std::uint64_t firstFrame;
+  const Stats& stats;
+};
+
 /// Takes the records of a scan in frame order.
 class BlockSink {
  public:
   virtual void Block(const BlockRecord& block) = 0;
+  /// Every frame of the scan once, in order; the frames of a line come
+  /// before its record. For what needs samples rather than figures.
+  virtual void Frames(const FrameRun&) {}
   /// True once the records can go nowhere (their output failed): the scan
   /// then stops.
   virtual bool Failed() const { return false; }
@@ -35,11 +49,13 @@ class BlockSink {
 
 /// Scans the plan's frames of `source` as ScanInterval does, handing each
 /// whole line to `sink`; returns the figures of every frame read, the
-/// unfinished last line's included. Stops early as ScanInterval does.
-Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink);
+/// unfinished last line's included, and the picture's peaks in `peaks`
+/// where given. Stops early as ScanInterval does.
+Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks = nullptr);
 
 /// The same one sample at a time: the yardstick of ScanBlocks.
-Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink);
+Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink,
+                          Peaks* peaks = nullptr);
 
 }  // namespace ampdots
 

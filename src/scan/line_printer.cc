@@ -90,7 +90,39 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
   std::memcpy(p.stamp, stamp, sizeof stamp);
 }
 
+// Writes the stamp of frame `t` at `at`, which has room for kMaxStampText
+// bytes; returns its end.
+inline char* WriteStamp(LinePrinter& p, std::int64_t t, char* at) {
+  // The time is worked in single precision, as the stamps always have been.
+  const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
+  const auto bits = std::bit_cast<std::uint32_t>(time);
+  const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
+  const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
+  if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
+
+  // A short stamp is copied as one fixed-size block, like a short bar.
+  if (p.stampLength <= kShortStamp) {
+    std::memcpy(at, p.stamp, kShortStamp);
+  } else {
+    std::memcpy(at, p.stamp, sizeof p.stamp);
+  }
+  at += p.stampLength;
+  if (p.withFrame) {
+    if (t >= 0) {
+      *at++ = static_cast<char>('0' + (t - p.frameBase));
+    } else {
+      at += FormatInteger(t, at);  // no tens kept for a negative index
+    }
+    *at++ = '\t';
+  }
+  return at;
+}
+
 }  // namespace
+
+std::size_t FormatStamp(LinePrinter& printer, std::int64_t t, char* out) {
+  return static_cast<std::size_t>(WriteStamp(printer, t, out) - out);
+}
 
 LinePrinter MakeLinePrinter(std::uint32_t sampleRate, TimeColumn column) {
   LinePrinter p;
@@ -115,32 +147,9 @@ void PrintLinesTo(LinePrinter& p, std::int64_t t, std::int64_t step, const doubl
                   std::size_t count, Sink& out) {
   for (std::size_t i = 0; i < count; ++i, t += step) {
     const std::size_t dots = BarDots(lengths[i]);
-    char* const line = Reserve(out, sizeof p.stamp + kMaxNumberText + dots + kDotBlock + 1);
+    char* const line = Reserve(out, kMaxStampText + dots + kDotBlock + 1);
     if (line == nullptr) return;
-
-    // The time is worked in single precision, as the stamps always have been.
-    const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
-    const auto bits = std::bit_cast<std::uint32_t>(time);
-    const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
-    const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
-    if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
-
-    char* at = line;
-    // A short stamp is copied as one fixed-size block, like a short bar.
-    if (p.stampLength <= kShortStamp) {
-      std::memcpy(at, p.stamp, kShortStamp);
-    } else {
-      std::memcpy(at, p.stamp, sizeof p.stamp);
-    }
-    at += p.stampLength;
-    if (p.withFrame) {
-      if (t >= 0) {
-        *at++ = static_cast<char>('0' + (t - p.frameBase));
-      } else {
-        at += FormatInteger(t, at);  // no tens kept for a negative index
-      }
-      *at++ = '\t';
-    }
+    char* at = WriteStamp(p, t, line);
     // Whole blocks, so that every copy has a fixed size and none is a call.
     for (std::size_t done = 0; done < dots; done += kDotBlock) {
       std::memcpy(at + done, kDots.data(), kDotBlock);

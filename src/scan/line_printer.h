@@ -31,6 +31,14 @@ struct LinePrinter {
   char stamp[2 * kMaxNumberText + 2] = {};
 };
 
+/// Room a line's stamp may need.
+inline constexpr std::size_t kMaxStampText = sizeof LinePrinter::stamp + kMaxNumberText + 2;
+
+/// The stamp of the line of frame `t` (its time and a tab, and for the
+/// finest resolutions the frame index and a tab) into `out`, which has room
+/// for kMaxStampText bytes. Returns its length.
+std::size_t FormatStamp(LinePrinter& printer, std::int64_t t, char* out);
+
 /// A printer for lines with times of `sampleRate` in the form `column` says.
 LinePrinter MakeLinePrinter(std::uint32_t sampleRate, TimeColumn column);
 

@@ -30,10 +30,11 @@ void ReferenceWaveform(std::int64_t t, const ScanPlan& plan, double length, Outp
   PutChar(out, '\n');
 }
 
-// Every frame of the plan one sample at a time, calling `line(first,
-// length)` for each whole line; figures into `stats` when asked for.
-template <typename Line>
-Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line line) {
+// Every frame of the plan one sample at a time, calling `chunk(bytes,
+// frames, first)` for each run of frames read, then `line(first, length)`
+// for each whole line in it; figures into `stats` when asked for.
+template <typename Chunk, typename Line>
+Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Chunk chunk, Line line) {
   if (plan.decoder == Decoder::kNone) return {};
   const std::uint32_t align = plan.frameBytes;
   std::uint8_t frames[kReferenceChunkFrames * kMaxFrameBytes];
@@ -48,6 +49,7 @@ Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line li
         static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kReferenceChunkFrames));
     // Whole frames only: a frame is never decoded from stale buffer bytes.
     const std::size_t got = ReadAt(source, FrameOffset(plan, s), frames, wanted * align) / align;
+    chunk(frames, got, s);
     for (std::size_t h = 0; h < got; ++h, ++s) {
       const std::uint8_t* frame = frames + h * align;
       if (stats != nullptr) AddStatsReference(plan, frame, 1, s, *stats);
@@ -71,25 +73,34 @@ Peaks ReferenceLines(Source& source, const ScanPlan& plan, Stats* stats, Line li
 }  // namespace
 
 Peaks ScanIntervalReference(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
-  return ReferenceLines(source, plan, stats, [&](std::uint64_t first, double length) {
-    ReferenceWaveform(LineStamp(first, plan.resolution), plan, length, out);
-  });
+  return ReferenceLines(
+      source, plan, stats, [](const std::uint8_t*, std::size_t, std::uint64_t) {},
+      [&](std::uint64_t first, double length) {
+        ReferenceWaveform(LineStamp(first, plan.resolution), plan, length, out);
+      });
 }
 
-Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink) {
+Stats ScanBlocksReference(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
   // The figures of each line are those of its frames: every frame's go to
   // the line being built, which is handed on and merged when it is whole.
   Stats interval;
   BlockRecord block;
   block.frames = plan.resolution;
-  ReferenceLines(source, plan, &block.stats, [&](std::uint64_t first, double length) {
-    block.frame = first;
-    block.length = length;
-    sink.Block(block);
-    MergeStats(interval, block.stats);
-    block.stats = Stats{};
-  });
+  const auto chunk = [&](const std::uint8_t* bytes, std::size_t frames, std::uint64_t first) {
+    Stats run;
+    AddStatsReference(plan, bytes, frames, first, run);
+    sink.Frames(FrameRun{bytes, frames, first, run});
+  };
+  const Peaks found =
+      ReferenceLines(source, plan, &block.stats, chunk, [&](std::uint64_t first, double length) {
+        block.frame = first;
+        block.length = length;
+        sink.Block(block);
+        MergeStats(interval, block.stats);
+        block.stats = Stats{};
+      });
   MergeStats(interval, block.stats);
+  if (peaks != nullptr) *peaks = found;
   return interval;
 }
 

@@ -191,6 +191,8 @@ void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& in
   const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
   for (std::size_t j = 0; j < lines; ++j) {
     BlockRecord& block = blockRecords[buffer][j];
+    sink.Frames(
+        FrameRun{frameBuffers[buffer] + j * lineBytes, block.frames, block.frame, block.stats});
     MergeRun(interval, block.stats, plan, frameBuffers[buffer] + j * lineBytes, block.frame);
     sink.Block(block);
   }
@@ -215,7 +217,10 @@ void AddBlockFrames(LineState& state, const ScanPlan& plan, int buffer, std::siz
   while (frames > 0) {
     const std::size_t part =
         resolution == 0 ? frames : std::min<std::size_t>(frames, resolution - state.count);
-    AddStats(plan, bytes, part, state.frame, current);
+    Stats partStats;
+    AddRunStats(plan, bytes, part, state.frame, partStats);
+    sink.Frames(FrameRun{bytes, part, state.frame, partStats});
+    MergeRun(current, partStats, plan, bytes, state.frame);
     if (AddLinePart(state, plan, bytes, part, magnitudeBuffers[buffer], block.length)) {
       block.frame = state.frame - resolution;
       block.stats = current;
@@ -230,9 +235,9 @@ void AddBlockFrames(LineState& state, const ScanPlan& plan, int buffer, std::siz
 
 }  // namespace
 
-Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
+Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
   if (plan.decoder == Decoder::kNone) return {};
-  if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink);
+  if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink, peaks);
   const std::uint32_t resolution = plan.resolution;
   std::size_t chunkFrames = ChunkFramesFor(plan);
   if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
@@ -258,6 +263,10 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink) {
               [&] { return sink.Failed(); });
   if (helper.running) StopWorker();
   MergeStats(interval, current);
+  if (peaks != nullptr) {
+    MergePeaks(state.totals, helper.totals);
+    *peaks = FinalPeaks(plan, state.totals);
+  }
   return interval;
 }
 

@@ -362,14 +362,7 @@ std::int32_t LargestExpansion(std::int32_t (*expand)(std::uint8_t)) {
   return largest;
 }
 
-// A sample as a fraction of full scale, and whether it clips, one at a
-// time: the picture's level over 128 for integer formats, the stored value
-// itself for float (zero is zero here). Not-a-number compares false: such
-// a sample is no peak, no rail.
-struct ReferenceSample {
-  double x = 0.0;
-  bool clips = false;
-};
+}  // namespace
 
 ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* b) {
   return VisitFormat(plan.decoder, [&](auto format) {
@@ -381,7 +374,8 @@ ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* b) {
     } else {
       sample.x = F::kDecode(b).level / 128;
       if constexpr (F::kCompanded) {
-        sample.clips = std::fabs(sample.x) >= LargestExpansion(F::kExpand) / 32768.0;
+        static const double kRail = LargestExpansion(F::kExpand) / 32768.0;
+        sample.clips = std::fabs(sample.x) >= kRail;
       } else {
         // The largest code of the valid bits is 1 - 2^-(valid - 1); the
         // smallest is -1 whatever the valid bits.
@@ -392,8 +386,6 @@ ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* b) {
     return sample;
   });
 }
-
-}  // namespace
 
 Rails RailsFor(const ScanPlan& plan) {
   return VisitFormat(plan.decoder, [&](auto format) {

@@ -42,6 +42,16 @@ struct Rails {
 };
 Rails RailsFor(const ScanPlan& plan);
 
+/// A sample as a fraction of full scale, and whether it clips, one at a
+/// time: the picture's level over 128 for integer formats, the stored value
+/// itself for float (zero is zero here). Not-a-number compares false: such
+/// a sample is no peak, no rail.
+struct ReferenceSample {
+  double x = 0.0;
+  bool clips = false;
+};
+ReferenceSample ReadReference(const ScanPlan& plan, const std::uint8_t* bytes);
+
 /// Adds `frames` frames at `bytes`, the first of which is frame
 /// `firstFrame` of the data, in vector lanes where the processor has them.
 void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
