@@ -19,6 +19,7 @@ namespace ampdots {
 struct Stretch {
   std::uint64_t start = 0;
   std::uint64_t end = 0;
+  bool operator==(const Stretch&) const = default;
 };
 
 /// Stretches kept to be listed; any more are only counted, so that memory

@@ -96,13 +96,11 @@ void BarPicture::Block(const BlockRecord& block) {
 }
 
 void BarPicture::Line(std::int64_t t, int channel, const BlockRecord& block) {
-  // A bar is at most kMaxDots cells of three bytes, with a marker or two.
-  char* const line = Reserve(out_, kMaxStampText + 2 + 3 * kMaxDots + 3);
-  if (line == nullptr) return;
-  char* at = line + FormatStamp(printer_, t, line);
+  char stamp[kMaxStampText + 2];
+  std::size_t stampLength = FormatStamp(printer_, t, stamp);
   if (channel >= 0) {
-    *at++ = static_cast<char>('1' + channel);
-    *at++ = '\t';
+    stamp[stampLength++] = static_cast<char>('1' + channel);
+    stamp[stampLength++] = '\t';
   }
   bool clipped = false;
   for (std::uint32_t c = 0; c < plan_.channels; ++c) {
@@ -113,8 +111,7 @@ void BarPicture::Line(std::int64_t t, int channel, const BlockRecord& block) {
   const bool mark = style_.clips && clipped;
   std::size_t area = 0;
   if (style_.width != 0) {
-    const std::size_t used =
-        Columns(line, static_cast<std::size_t>(at - line)) + (style_.clips ? 1 : 0);
+    const std::size_t used = Columns(stamp, stampLength) + (style_.clips ? 1 : 0);
     area = style_.width > used ? style_.width - used : 0;
   }
   const BarCells cells = CellsOf(style_, plan_, BarUnits(style_, plan_, block, channel), area);
@@ -124,6 +121,11 @@ void BarPicture::Line(std::int64_t t, int channel, const BlockRecord& block) {
     whole = area > 0 ? area - 1 : 0;
     part = 0;
   }
+  // A cell is three bytes at most; then a part, the marks and the newline.
+  char* const line = Reserve(out_, stampLength + 3 * (whole + 1) + 3);
+  if (line == nullptr) return;
+  std::memcpy(line, stamp, stampLength);
+  char* at = line + stampLength;
   for (std::size_t i = 0; i < whole; ++i) {
     if (style_.unicode) {
       std::memcpy(at, kBlockLead, 2);

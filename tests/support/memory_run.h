@@ -47,8 +47,10 @@ struct RunResult {
   std::string err;
 };
 
-/// Runs `ampdots ARGS...` with the memory files.
-inline RunResult RunInMemory(const std::vector<std::string>& args) {
+/// Runs `ampdots ARGS...` with the memory files, as if printing where
+/// `around` says.
+inline RunResult RunInMemory(const std::vector<std::string>& args,
+                             const Surroundings& around = {}) {
   static Output out;
   static Output err;
   out.fd = err.fd = -1;
@@ -57,7 +59,7 @@ inline RunResult RunInMemory(const std::vector<std::string>& args) {
   std::vector<const char*> argv{"ampdots"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   const int status =
-      Run(static_cast<int>(argv.size()), argv.data(), out, err, OpenMemoryFileOrStream);
+      Run(static_cast<int>(argv.size()), argv.data(), out, err, OpenMemoryFileOrStream, around);
   return {std::string(Text(out)), status, std::string(Text(err))};
 }
 
