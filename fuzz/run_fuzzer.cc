@@ -53,7 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   out.fd = err.fd = -1;
   out.used = err.used = 0;
   out.dropped = err.dropped = 0;
-  const int status = ampdots::Run(count + 1, argv, out, err, OpenFuzzFile);
+  // A UTF-8 terminal of 100 x 30, so that --unicode and the auto sizes run.
+  ampdots::Surroundings around;
+  around.columns = 100;
+  around.rows = 30;
+  around.utf8 = true;
+  const int status = ampdots::Run(count + 1, argv, out, err, OpenFuzzFile, around);
   if (status < 0 || status > 2) __builtin_trap();
   const std::string_view text = ampdots::Text(out);
   const ampdots::Options options = ampdots::ParseOptions(count + 1, argv);
@@ -66,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status != 0) __builtin_trap();
     return 0;
   }
+  // Options refused once the arguments are counted (--lines with a
+  // RESOLUTION): the same.
+  if (status == 1 && text.empty() && !ampdots::Text(err).empty()) return 0;
   if (out.dropped != 0) return 0;
   switch (options.mode) {
     case ampdots::OutputMode::kPicture:

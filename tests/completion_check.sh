@@ -23,9 +23,17 @@ check " " "$(complete_words ampdots a.wav '')"
 check " " "$(complete_words ampdots a.wav 0 1 '')"
 # Options before the file: offered for a word that starts with --, and the
 # file is still the first word after them (or after a lone --).
-check "--csv " "$(complete_words ampdots --c)"
-check "--summary " "$(complete_words ampdots --csv --s)"
+check "--clips --csv " "$(complete_words ampdots --c)"
+check "--summary " "$(complete_words ampdots --csv --su)"
 check "a.wav b.WAV takes " "$(complete_words ampdots --json '')"
 check "a.wav b.WAV takes " "$(complete_words ampdots --csv --summary '')"
 check " " "$(complete_words ampdots --json a.wav '')"
 check "a.wav b.WAV takes " "$(complete_words ampdots -- '')"
+# Options with values: bash splits them at '=', and the file still comes
+# after them.
+check "--level= --lines= " "$(complete_words ampdots --l)"
+check "mean peak rms " "$(complete_words ampdots --level =)"
+check "peak " "$(complete_words ampdots --level = p)"
+check "auto " "$(complete_words ampdots --width = '')"
+check "a.wav b.WAV takes " "$(complete_words ampdots --level = rms --db '')"
+check " " "$(complete_words ampdots --lines = 9 a.wav '')"

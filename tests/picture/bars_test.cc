@@ -136,7 +136,7 @@ TEST(Bars, ClippedBlocksAndRunsFromAFileAndAStream) {
   // 2000-2002; then 2.5 s of digital silence; then 0.5 s of -0.5 ending on
   // the bottom rail (the last two frames).
   Bytes frames = Repeat({0x00, 0xC0}, 4000);
-  for (int f = 2000; f < 2003; ++f) {
+  for (std::size_t f = 2000; f < 2003; ++f) {
     frames[2 * f] = 0xFF;
     frames[2 * f + 1] = 0x7F;
   }
