@@ -93,17 +93,21 @@ for name in ${AMPDOTS_BENCH_CASES:-pcm16 pcm24 float pcm32 pcm8 mulaw double pcm
   unset times
 done
 
-# With the options: the figures (--summary), and records for programs
-# (--json, --csv --summary), against cat and the picture in the same rounds.
+# With the options: the figures (--summary), records for programs (--json,
+# --csv --summary), a whole-file picture in dB (--db --lines=50), silences
+# and clips, against cat and the picture in the same rounds.
 run_mode() {  # MODE FILE
   case $1 in
     picture) "$bin/ampdots" "$2" 0 100000 ;;
     summary) "$bin/ampdots" --summary "$2" 0 100000 ;;
     json) "$bin/ampdots" --json "$2" 0 100000 ;;
     csv) "$bin/ampdots" --csv --summary "$2" 0 100000 ;;
+    db) "$bin/ampdots" --db --lines=50 "$2" 0 100000 ;;
+    silence) "$bin/ampdots" --silence "$2" 0 100000 ;;
+    clips) "$bin/ampdots" --clips "$2" 0 100000 ;;
   esac
 }
-modes=(picture summary json csv)
+modes=(picture summary json csv db silence clips)
 for name in ${AMPDOTS_BENCH_OPTIONS:-pcm16 pcm24 float}; do
   file="$dir/$name.wav"
   size=$(stat -L -c %s "$file")
