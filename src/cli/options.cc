@@ -1,8 +1,10 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -199,11 +201,10 @@ Options ParseOptions(int argc, const char* const* argv) {
     if (word.substr(0, 2) != "--") break;
     const std::size_t equals = word.find('=');
     const std::string_view name = word.substr(0, equals);
-    const OptionInfo* info = nullptr;
-    for (const OptionInfo& known : kOptions) {
-      if (known.name == name) info = &known;
-    }
-    if (info == nullptr) return Failed(options, kUnknown, argv[i]);
+    const OptionInfo* info =
+        std::find_if(std::begin(kOptions), std::end(kOptions),
+                     [&](const OptionInfo& known) { return known.name == name; });
+    if (info == std::end(kOptions)) return Failed(options, kUnknown, argv[i]);
     const bool hasValue = equals != std::string_view::npos;
     if (hasValue && info->value == Valued::kNever) return Failed(options, kNoValue, argv[i]);
     if (!hasValue && info->value == Valued::kAlways) return Failed(options, kNeedsValue, argv[i]);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -379,14 +380,12 @@ int CheckAndScan(const Options& options, const Arguments& args, const WavAttribu
 }  // namespace
 
 bool LocaleIsUtf8(const char* lcAll, const char* lcCtype, const char* lang) {
-  const char* name = nullptr;
-  for (const char* candidate : {lcAll, lcCtype, lang}) {
-    if (candidate != nullptr && candidate[0] != '\0') {
-      name = candidate;
-      break;
-    }
-  }
-  if (name == nullptr) return false;
+  const char* const names[] = {lcAll, lcCtype, lang};
+  const char* const* set = std::find_if(std::begin(names), std::end(names), [](const char* name) {
+    return name != nullptr && name[0] != '\0';
+  });
+  if (set == std::end(names)) return false;
+  const char* name = *set;
   // The codeset follows a dot, before any modifier: "en_US.UTF-8@euro".
   std::string_view codeset(name);
   const std::size_t dot = codeset.find('.');

@@ -186,17 +186,30 @@ void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* le
   state.frame += lines * plan.resolution;
 }
 
-bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
-                 std::size_t frames, double* magnitudes, double& length) {
-  const std::size_t samples = frames * plan.channels;
+void SumLinePart(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                 double* magnitudes, LinePartSums& sums) {
+  if (IsFloat(plan.decoder)) {
+    AddFloatFrames(plan, bytes, frames, magnitudes, sums.floatPeaks);
+  } else {
+    AddPcmFrames(plan, bytes, frames, sums.pcm);
+  }
+}
+
+bool FinishLinePart(LineState& state, const ScanPlan& plan, std::size_t frames,
+                    const double* magnitudes, const LinePartSums& sums, double& length) {
   Totals& totals = state.totals;
+  Totals part;
+  part.pcm = sums.pcm;
+  part.floatPeaks = sums.floatPeaks;
+  MergePeaks(totals, part);
   double lineSum = 0.0;
   if (IsFloat(plan.decoder)) {
-    AddFloatFrames(plan, bytes, frames, magnitudes, totals.floatPeaks);
+    // One double at a time, in the frames' order, as the reference adds them.
+    const std::size_t samples = frames * plan.channels;
     for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];
     lineSum = totals.floatSum;
   } else {
-    AddPcmFrames(plan, bytes, frames, totals.pcm);
+    totals.pcm.sum += sums.pcm.sum;  // integers: the same in any order
     lineSum = static_cast<double>(totals.pcm.sum) * PcmUnit(plan.decoder);
   }
   state.frame += frames;
@@ -207,6 +220,13 @@ bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* byt
   totals.floatSum = 0.0;
   totals.pcm.sum = 0;
   return true;
+}
+
+bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
+                 std::size_t frames, double* magnitudes, double& length) {
+  LinePartSums sums;
+  SumLinePart(plan, bytes, frames, magnitudes, sums);
+  return FinishLinePart(state, plan, frames, magnitudes, sums, length);
 }
 
 void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,

@@ -69,6 +69,20 @@ void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* le
 bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,
                  std::size_t frames, double* magnitudes, double& length);
 
+/// A part of a line worked out apart from its line (on either thread):
+/// its integer sum, or its magnitudes in the caller's buffer, and peaks.
+struct LinePartSums {
+  PcmTotals pcm;
+  FloatPeaks floatPeaks;
+};
+void SumLinePart(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                 double* magnitudes, LinePartSums& sums);
+
+/// Adds a part SumLinePart worked out to the line being built, in order:
+/// AddLinePart in two halves.
+bool FinishLinePart(LineState& state, const ScanPlan& plan, std::size_t frames,
+                    const double* magnitudes, const LinePartSums& sums, double& length);
+
 /// Adds `frames` frames (at most a chunk) starting at `bytes`: whole lines
 /// are worked out together and then printed, the rest frame by frame.
 void AddFrames(LineState& state, const ScanPlan& plan, const std::uint8_t* bytes,

@@ -5,6 +5,7 @@
 #include "scan/scan.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "scan/blocks.h"
 #include "scan/lines.h"
@@ -124,9 +125,11 @@ void DriveChunks(Source& source, const ScanPlan& plan, std::size_t chunkFrames,
 }
 
 // Whether the interval is long enough to win back what the worker costs.
-bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames) {
+// Lines longer than a chunk take it only where the scan can share them
+// (`longLines`).
+bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames, bool longLines = false) {
   const std::uint64_t frames = plan.endFrame - plan.startFrame;
-  if (plan.resolution == 0 || plan.resolution > chunkFrames) return false;
+  if (plan.resolution == 0 || (plan.resolution > chunkFrames && !longLines)) return false;
   if (plan.worker == WorkerUse::kNever) return false;
   if (plan.worker == WorkerUse::kAlways) return frames > chunkFrames;
   return frames * plan.frameBytes + frames / plan.resolution * kLineBytes >= kWorkerBytes;
@@ -233,6 +236,121 @@ void AddBlockFrames(LineState& state, const ScanPlan& plan, int buffer, std::siz
   }
 }
 
+// A piece of a line in one buffer: worked out on either thread, then added
+// to its line in order on the scan's own.
+struct LinePiece {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t frames = 0;
+  std::uint64_t firstFrame = 0;
+  double* magnitudes = nullptr;
+  Stats stats;
+  LinePartSums sums;
+};
+
+// A chunk of `frames` frames from `frame` in buffer `buffer`, cut where a
+// line ends (lines are longer than chunks: at most once), `count` frames of
+// the line already in. Returns the pieces made.
+std::size_t CutPieces(const ScanPlan& plan, int buffer, std::size_t frames, std::uint64_t frame,
+                      std::uint32_t count, LinePiece* pieces) {
+  std::size_t made = 0;
+  std::size_t done = 0;
+  while (done < frames) {
+    const std::size_t part = std::min<std::size_t>(frames - done, plan.resolution - count);
+    LinePiece& piece = pieces[made++];
+    piece.bytes = frameBuffers[buffer] + done * plan.frameBytes;
+    piece.frames = part;
+    piece.firstFrame = frame + done;
+    piece.magnitudes = magnitudeBuffers[buffer] + done * plan.channels;
+    done += part;
+    count = static_cast<std::uint32_t>((count + part) % plan.resolution);
+  }
+  return made;
+}
+
+void WorkOutPieces(const ScanPlan& plan, LinePiece* pieces, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    LinePiece& piece = pieces[i];
+    AddRunStats(plan, piece.bytes, piece.frames, piece.firstFrame, piece.stats);
+    SumLinePart(plan, piece.bytes, piece.frames, piece.magnitudes, piece.sums);
+  }
+}
+
+// Lines longer than a chunk: the two threads each read and work out a
+// chunk (its figures, and its sums or magnitudes for the bar), and this
+// thread then adds the pieces to their lines in order. A stream is read
+// here alone, in order; a file by both threads at once, the worker through
+// its own copy of the source, whose chunk counts only if this thread's
+// came whole (as if read after it).
+Stats ScanLongLines(Source& source, const ScanPlan& plan, std::size_t chunkFrames, BlockSink& sink,
+                    Peaks* peaks) {
+  const std::uint32_t resolution = plan.resolution;
+  std::unique_ptr<Source> aside;
+  if (!source.stream) aside = std::make_unique<Source>(source);
+  LineState state = StartLines(plan);
+  Stats interval;
+  Stats current;
+  BlockRecord block;
+  block.frames = resolution;
+  std::uint64_t remaining = plan.endFrame - plan.startFrame;
+  while (remaining > 0) {
+    const std::size_t wanted[2] = {
+        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames)),
+        static_cast<std::size_t>(std::min<std::uint64_t>(
+            remaining - std::min<std::uint64_t>(remaining, chunkFrames), chunkFrames))};
+    const std::uint64_t secondFrame = state.frame + wanted[0];
+    const auto secondCount = static_cast<std::uint32_t>((state.count + wanted[0]) % resolution);
+    std::size_t got[2] = {0, 0};
+    LinePiece pieces[2][2];
+    std::size_t made[2] = {0, 0};
+    const auto take = [&](int b, Source& from, std::uint64_t frame, std::uint32_t count) {
+      got[b] = ReadFrames(from, plan, frame, wanted[b], b);
+      made[b] = CutPieces(plan, b, got[b], frame, count, pieces[b]);
+      WorkOutPieces(plan, pieces[b], made[b]);
+    };
+    if (wanted[1] > 0 && aside != nullptr) {
+      auto job = [&] { take(1, *aside, secondFrame, secondCount); };
+      PostJob(job);
+      take(0, source, state.frame, state.count);
+      AwaitJob();
+      if (got[0] < wanted[0]) {
+        got[1] = made[1] = 0;  // never read, as far as the scan goes
+      } else if (aside->error != 0) {
+        source.error = aside->error;
+      }
+      aside->error = 0;
+    } else {
+      take(0, source, state.frame, state.count);
+      if (got[0] == wanted[0] && wanted[1] > 0) {
+        auto job = [&] { WorkOutPieces(plan, pieces[1], made[1]); };
+        got[1] = ReadFrames(source, plan, secondFrame, wanted[1], 1);
+        made[1] = CutPieces(plan, 1, got[1], secondFrame, secondCount, pieces[1]);
+        PostJob(job);
+        AwaitJob();
+      }
+    }
+    for (int b = 0; b < 2; ++b) {
+      for (std::size_t i = 0; i < made[b]; ++i) {
+        LinePiece& piece = pieces[b][i];
+        sink.Frames(FrameRun{piece.bytes, piece.frames, piece.firstFrame, piece.stats});
+        MergeRun(current, piece.stats, plan, piece.bytes, piece.firstFrame);
+        if (FinishLinePart(state, plan, piece.frames, piece.magnitudes, piece.sums, block.length)) {
+          block.frame = state.frame - resolution;
+          block.stats = current;
+          sink.Block(block);
+          MergeStats(interval, current);
+          current = Stats{};
+        }
+      }
+    }
+    const bool whole = got[0] == wanted[0] && got[1] == wanted[1];
+    if (!whole || sink.Failed()) break;
+    remaining -= got[0] + got[1];
+  }
+  MergeStats(interval, current);
+  if (peaks != nullptr) *peaks = FinalPeaks(plan, state.totals);
+  return interval;
+}
+
 }  // namespace
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
@@ -240,6 +358,11 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
   if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink, peaks);
   const std::uint32_t resolution = plan.resolution;
   std::size_t chunkFrames = ChunkFramesFor(plan);
+  if (resolution > chunkFrames && WorthAWorker(plan, chunkFrames, true) && StartWorker()) {
+    const Stats interval = ScanLongLines(source, plan, chunkFrames, sink, peaks);
+    StopWorker();
+    return interval;
+  }
   if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
   LineState state = StartLines(plan);
   Helper helper;

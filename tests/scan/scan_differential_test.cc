@@ -143,10 +143,22 @@ void ExpectSameScan(const Source& source, const ScanPlan& plan) {
   ASSERT_NO_FATAL_FAILURE(ExpectSameStats(fast.stats, reference.stats));
 }
 
+// The records, and whether every frame came once, in order, and before
+// the record of its line.
 class KeptBlocks final : public BlockSink {
  public:
-  void Block(const BlockRecord& block) override { blocks.push_back(block); }
+  explicit KeptBlocks(std::uint64_t first) : next(first) {}
+  void Block(const BlockRecord& block) override {
+    inOrder = inOrder && block.frame + block.frames <= next;
+    blocks.push_back(block);
+  }
+  void Frames(const FrameRun& run) override {
+    inOrder = inOrder && run.firstFrame == next && run.stats.frames == run.frames;
+    next += run.frames;
+  }
   std::vector<BlockRecord> blocks;
+  std::uint64_t next;
+  bool inOrder = true;
 };
 
 // The records: the same blocks with the same bars and figures, and the
@@ -154,10 +166,19 @@ class KeptBlocks final : public BlockSink {
 void ExpectSameBlocks(const Source& source, const ScanPlan& plan) {
   Source fastSource = source;
   Source referenceSource = source;
-  KeptBlocks fast;
-  KeptBlocks reference;
-  const Stats fastStats = ScanBlocks(fastSource, plan, fast);
-  const Stats referenceStats = ScanBlocksReference(referenceSource, plan, reference);
+  KeptBlocks fast(plan.startFrame);
+  KeptBlocks reference(plan.startFrame);
+  Peaks fastPeaks;
+  Peaks referencePeaks;
+  const Stats fastStats = ScanBlocks(fastSource, plan, fast, &fastPeaks);
+  const Stats referenceStats =
+      ScanBlocksReference(referenceSource, plan, reference, &referencePeaks);
+  ASSERT_TRUE(fast.inOrder);
+  ASSERT_TRUE(reference.inOrder);
+  ASSERT_EQ(fast.next, reference.next);
+  for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+    ASSERT_EQ(fastPeaks.channel[c], referencePeaks.channel[c]) << "channel " << c;
+  }
   ASSERT_EQ(fast.blocks.size(), reference.blocks.size());
   for (std::size_t j = 0; j < fast.blocks.size(); ++j) {
     ASSERT_EQ(fast.blocks[j].frame, reference.blocks[j].frame) << "block " << j;

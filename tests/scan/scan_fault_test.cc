@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <string>
 
+#include "scan/blocks.h"
 #include "scan/scan.h"
 #include "support/failing_disk.h"
 #include "support/wav_builder.h"
@@ -51,6 +52,43 @@ TEST(ScanFault, EitherThreadsChunkFails) {
     const std::uint64_t page = bad - bad % 4096;
     EXPECT_GE(lines, (page - 44) / kLineBytes);
     EXPECT_LE(lines, (bad - 44) / kLineBytes);
+  }
+}
+
+// Lines longer than a chunk, read by both threads at once: the same. Lines
+// of 100000 frames (200000 bytes) cross the chunks of 98304 frames; a
+// record is made of a line only if every frame of it came.
+class CountedBlocks final : public BlockSink {
+ public:
+  void Block(const BlockRecord&) override { ++blocks; }
+  std::size_t blocks = 0;
+};
+
+TEST(ScanFault, EitherThreadsChunkFailsUnderLongLines) {
+  const Bytes wav =
+      testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, 8000 * 60));
+  constexpr std::uint64_t kChunk = kChunkBytes;  // 98304 two-byte frames
+  constexpr std::uint64_t kLongLineBytes = 200000;
+  for (const std::uint64_t chunk : {2u, 3u}) {  // this thread's chunk, then the worker's
+    SCOPED_TRACE(chunk);
+    const testing::ScratchDir dir;
+    const std::uint64_t bad = 44 + chunk * kChunk + 5000;
+    testing::FailingDisk disk(dir, wav, bad, bad + 1);
+    SKIP_WITHOUT(disk);
+    Source source;
+    const ProbeResult probe = GetAttributes(disk.Path().c_str(), OpenSource, source);
+    ASSERT_EQ(probe.status, ProbeStatus::kOk);
+    ScanPlan plan = MakePlan(probe.attributes, 0, probe.attributes.frameCount, 100000, 1.0f);
+    plan.worker = WorkerUse::kAlways;
+    CountedBlocks blocks;
+    const Stats stats = ScanBlocks(source, plan, blocks);
+    EXPECT_EQ(source.error, EIO);
+    CloseSource(source);
+    // Every frame before the bad page, none past it, whole lines recorded.
+    const std::uint64_t page = bad - bad % 4096;
+    EXPECT_GE(stats.frames, (page - 44 - kChunk) / 2);
+    EXPECT_LE(stats.frames, (bad - 44) / 2);
+    EXPECT_EQ(blocks.blocks, stats.frames * 2 / kLongLineBytes);
   }
 }
 
