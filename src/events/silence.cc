@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "scan/sample_formats.h"
 #include "stats/stats.h"
 
 namespace ampdots {
@@ -23,25 +24,22 @@ SilenceFinder::SilenceFinder(const ScanPlan& plan, double level, std::uint64_t m
       next_(plan.startFrame),
       stretches_(new Stretch[kMaxStretches]) {}
 
-bool SilenceFinder::Silent(const std::uint8_t* frame) const {
-  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-    const double x = ReadReference(plan_, frame + c * plan_.bytesPerSample).x;
-    if (!(std::fabs(x) <= level_)) return false;
-  }
-  return true;
-}
+namespace {
 
-void SilenceFinder::Close(std::uint64_t end) {
-  open_ = false;
-  if (end - start_ < minFrames_) return;
-  if (listed_ < kMaxStretches) {
-    stretches_[listed_++] = Stretch{start_, end};
+// |x| of a sample of format F, as the figures read it.
+template <typename F>
+double Magnitude(const std::uint8_t* sample) {
+  if constexpr (F::kFloat) {
+    return std::fabs(static_cast<double>(F::Sample::Read(sample)));
   } else {
-    ++unlisted_;
+    return std::fabs(F::kDecode(sample).level / 128);
   }
 }
 
-void SilenceFinder::Add(const FrameRun& run) {
+}  // namespace
+
+template <typename Silent>
+void SilenceFinder::AddWith(const FrameRun& run, Silent silent) {
   const std::size_t n = run.frames;
   if (n == 0) return;
   const std::uint64_t first = run.firstFrame;
@@ -56,8 +54,6 @@ void SilenceFinder::Add(const FrameRun& run) {
     open_ = true;
     return;
   }
-  const std::size_t width = plan_.frameBytes;
-  const auto silent = [&](std::size_t i) { return Silent(run.bytes + i * width); };
   // The figures say some frame is loud: the first and the last bound what
   // goes on from before and what goes on after.
   std::size_t firstLoud = 0;
@@ -94,6 +90,33 @@ void SilenceFinder::Add(const FrameRun& run) {
   if (lastLoud + 1 < n) {
     start_ = first + lastLoud + 1;
     open_ = true;
+  }
+}
+
+void SilenceFinder::Add(const FrameRun& run) {
+  VisitFormat(plan_.decoder, [&](auto format) {
+    using F = decltype(format);
+    const std::uint32_t channels = plan_.channels;
+    const std::size_t width = plan_.bytesPerSample;
+    // Not-a-number compares false: no silence.
+    const auto silent = [&](std::size_t i) {
+      const std::uint8_t* frame = run.bytes + i * plan_.frameBytes;
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        if (!(Magnitude<F>(frame + c * width) <= level_)) return false;
+      }
+      return true;
+    };
+    AddWith(run, silent);
+  });
+}
+
+void SilenceFinder::Close(std::uint64_t end) {
+  open_ = false;
+  if (end - start_ < minFrames_) return;
+  if (listed_ < kMaxStretches) {
+    stretches_[listed_++] = Stretch{start_, end};
+  } else {
+    ++unlisted_;
   }
 }
 

@@ -48,7 +48,9 @@ class SilenceFinder {
   std::uint64_t Unlisted() const { return unlisted_; }
 
  private:
-  bool Silent(const std::uint8_t* frame) const;
+  /// Add with `silent(i)` saying whether frame i of the run is silent.
+  template <typename Silent>
+  void AddWith(const FrameRun& run, Silent silent);
   void Close(std::uint64_t end);
 
   const ScanPlan& plan_;

@@ -299,12 +299,125 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
 #endif
 
 #if defined(__x86_64__)
+// Adds the 32-bit lanes of `x`, read as unsigned, to 64-bit lanes: those
+// of its 128-bit halves' low pairs to `low`, of their high pairs to `high`.
+__attribute__((target("avx2"), always_inline)) inline void AddWidened(__m256i& low, __m256i& high,
+                                                                      __m256i x) {
+  const __m256i zero = _mm256_setzero_si256();
+  low = _mm256_add_epi64(low, _mm256_unpacklo_epi32(x, zero));
+  high = _mm256_add_epi64(high, _mm256_unpackhi_epi32(x, zero));
+}
+
+// Mono or stereo 16-bit samples by hand, 16 a row, since the compiler
+// widens every sample to 64 bits for its square: sums and squares by
+// multiply-adds of 16-bit pairs into 32-bit lanes (stereo first masks out
+// the other channel, so that a pair never mixes channels), widened to 64
+// bits every row for squares and every block of rows for sums; peaks and
+// rail counts in the 16-bit lanes themselves, lane j holding channel
+// j % kChannels.
+template <std::uint32_t kChannels, PeakFrames kPeakFrames>
+__attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, std::size_t frames,
+                                                    std::uint64_t firstFrame, Rails rails,
+                                                    Stats& stats) {
+  static_assert(kChannels == 1 || kChannels == 2);
+  constexpr std::size_t kRowSamples = 16;
+  // A block's 32-bit sums take at most 2^16 a row, its 16-bit rail counts
+  // one: well within both.
+  constexpr std::size_t kBlockRows = 16384;
+  const std::size_t samples = frames * kChannels;
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i keepFirst = _mm256_set1_epi32(0x0000FFFF);
+  const __m256i keepSecond = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+  // Rails fit 16 bits: the highest is at most 32767, the lowest -32768.
+  const __m256i atOrAboveHigh = _mm256_set1_epi16(static_cast<short>(rails.high - 1));
+  const __m256i atOrBelowLow = _mm256_set1_epi16(static_cast<short>(rails.low + 1));
+  __m256i squares[2][2] = {{zero, zero}, {zero, zero}};  // [channel][half], 64-bit lanes
+  __m256i max = zero;
+  std::int64_t sums[kChannels] = {};
+  std::uint64_t clippedLanes[kRowSamples] = {};
+  std::size_t i = 0;
+  while (samples - i >= kRowSamples) {
+    const std::size_t rows = std::min((samples - i) / kRowSamples, kBlockRows);
+    __m256i sum[2] = {zero, zero};
+    __m256i clipped = zero;
+    for (std::size_t r = 0; r < rows; ++r, i += kRowSamples) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * i));
+      max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
+      const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
+                                           _mm256_cmpgt_epi16(atOrBelowLow, v));
+      clipped = _mm256_sub_epi16(clipped, rail);
+      if constexpr (kChannels == 1) {
+        sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
+        // Two squares of at most 2^30 each: read as unsigned, exact.
+        AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(v, v));
+      } else {
+        const __m256i first = _mm256_and_si256(v, keepFirst);
+        const __m256i second = _mm256_and_si256(v, keepSecond);
+        sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(first, ones));
+        sum[1] = _mm256_add_epi32(sum[1], _mm256_madd_epi16(second, ones));
+        AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(first, first));
+        AddWidened(squares[1][0], squares[1][1], _mm256_madd_epi16(second, second));
+      }
+    }
+    for (std::uint32_t c = 0; c < kChannels; ++c) {
+      std::int32_t lanes[8];
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum[c]);
+      for (const std::int32_t lane : lanes) sums[c] += lane;
+    }
+    std::uint16_t clipLanes[kRowSamples];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
+    for (std::size_t j = 0; j < kRowSamples; ++j) clippedLanes[j] += clipLanes[j];
+  }
+  std::uint16_t maxLanes[kRowSamples];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
+  std::uint64_t squareLanes[kChannels][8];
+  for (std::uint32_t c = 0; c < kChannels; ++c) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(squareLanes[c]), squares[c][0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(squareLanes[c] + 4), squares[c][1]);
+  }
+  _mm256_zeroupper();
+  constexpr double kUnit = 1.0 / (128.0 * 256);
+  const std::size_t vectorFrames = i / kChannels;
+  for (std::uint32_t c = 0; c < kChannels; ++c) {
+    std::uint64_t q = 0;
+    for (const std::uint64_t lane : squareLanes[c]) q += lane;
+    std::uint32_t m = 0;
+    std::uint64_t k = 0;
+    for (std::size_t j = c; j < kRowSamples; j += kChannels) {
+      m = std::max<std::uint32_t>(m, maxLanes[j]);
+      k += clippedLanes[j];
+    }
+    ChannelStats& channel = stats.channel[c];
+    channel.sum += static_cast<double>(sums[c]) * kUnit;
+    channel.squares += static_cast<double>(q) * (kUnit * kUnit);
+    channel.clipped += k;
+    const double peak = m * kUnit;
+    if (vectorFrames == 0 || !(peak > channel.peak)) continue;
+    channel.peak = peak;
+    channel.peakFrame = kUnknownFrame;
+    if constexpr (kPeakFrames == PeakFrames::kFind) {
+      for (std::size_t f = 0; f < vectorFrames; ++f) {
+        if (PcmMagnitude(Pcm16Value(bytes + 2 * (f * kChannels + c))) == m) {
+          channel.peakFrame = firstFrame + f;
+          break;
+        }
+      }
+    }
+  }
+  stats.frames += vectorFrames;
+  PcmStats<Pcm16Layout, kChannels, kPeakFrames>(bytes + 2 * i, frames - vectorFrames,
+                                                firstFrame + vectorFrames, rails, stats);
+}
+
 // The vector loop for frames of kChannels samples of a layout: mono and
-// stereo 24-bit have one by hand.
+// stereo 16-bit and 24-bit have one by hand.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 constexpr StatsLoop VectorPcmLoop() {
   if constexpr (std::is_same_v<Layout, Pcm24Layout> && kChannels <= 2) {
     return Avx2Pcm24Stats<kChannels, kPeakFrames>;
+  } else if constexpr (std::is_same_v<Layout, Pcm16Layout> && kChannels <= 2) {
+    return Avx2Pcm16Stats<kChannels, kPeakFrames>;
   } else {
     return Avx2Pcm<Layout, kChannels, kPeakFrames>;
   }
