@@ -159,10 +159,16 @@ TEST(Bars, ClippedBlocksAndRunsFromAFileAndAStream) {
       "Clipped channel 1 at 3.499750 s: 2 samples\n" + "Showing values above -48 dB\n";
   EXPECT_EQ(file.out.substr(0, std::string(kBanner).size() + 1 + expected.size()),
             std::string(kBanner) + "\n" + expected);
+  const std::vector<std::string> shaped{"--db",    "--width=60", "--split", "--lines=3",
+                                        "--clips", "takes.wav",  "0",       "4"};
+  const testing::RunResult shapedFile = RunInMemory(shaped);
+  EXPECT_NE(shapedFile.out.find("!\n"), std::string::npos);
   testing::StreamPiece() = 1000;
   const testing::RunResult stream = RunInMemory(args);
+  const testing::RunResult shapedStream = RunInMemory(shaped);
   testing::StreamPiece() = 0;
   EXPECT_EQ(stream.out, file.out);
+  EXPECT_EQ(shapedStream.out, shapedFile.out);
   // A stretch a frame shorter than asked is none: 2.5 s is 20000 frames.
   EXPECT_NE(RunInMemory({"--silence=-60:2.5", "takes.wav", "0", "4", "4000"}).out.find("Silence"),
             std::string::npos);
@@ -238,6 +244,46 @@ TEST(Bars, WidthAutoAsksTheTerminalThenColumnsThen80) {
   EXPECT_EQ(widest(around), cells(1000));
   around.columns = 600;
   EXPECT_EQ(widest(around), cells(600));
+}
+
+// Every layout the tool reads, at -0.5 of full scale in every channel:
+// peaks of -6.02 dBFS, 53 dots above a -60 dB floor, on each channel's
+// line; and a stretch of silence after it, listed alike.
+TEST(Bars, EveryLayout) {
+  struct Layout {
+    const char* name;
+    testing::Format format;
+    Bytes sample;  // -0.5
+  };
+  const Layout layouts[] = {
+      {"8-bit", {1, 8000, 8, 1}, {0x40}},
+      {"16-bit", {1, 8000, 16, 1}, {0x00, 0xC0}},
+      {"24-bit", {2, 8000, 24, 1}, {0x00, 0x00, 0xC0}},
+      {"32-bit", {1, 8000, 32, 1}, {0x00, 0x00, 0x00, 0xC0}},
+      {"float", {2, 8000, 32, 3}, {0x00, 0x00, 0x00, 0xBF}},
+      {"double", {1, 8000, 64, 3}, {0, 0, 0, 0, 0, 0, 0xE0, 0xBF}},
+      {"16-bit x6", {6, 8000, 16, 1}, {0x00, 0xC0}},
+  };
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    const std::uint32_t channels = layout.format.channels;
+    Bytes frames = Repeat(layout.sample, 4000 * channels);
+    const Bytes quiet(layout.sample.size() * 4000 * channels,
+                      layout.format.bitsPerSample == 8 ? 0x80 : 0x00);
+    frames.insert(frames.end(), quiet.begin(), quiet.end());
+    MemoryFiles()["layout.wav"] = CanonicalWav(layout.format, frames);
+    const testing::RunResult r = RunInMemory(
+        {"--db", "--level=peak", "--split", "--silence=-60:0.5", "layout.wav", "0", "1", "4000"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string lines;
+    for (std::uint32_t c = 1; c <= channels; ++c) {
+      lines += "0.25\t" + std::to_string(c) + "\t" + Dots(53) + "\n";
+    }
+    for (std::uint32_t c = 1; c <= channels; ++c) lines += "0.75\t" + std::to_string(c) + "\t\n";
+    EXPECT_EQ(
+        r.out.substr(0, r.out.find("Showing")),
+        std::string(kBanner) + "\n" + lines + "Silence 0.500000 to 1.000000 s (0.500000 s)\n");
+  }
 }
 
 TEST(Bars, CellsAndColumns) {

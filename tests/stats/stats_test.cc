@@ -159,6 +159,11 @@ TEST(Stats, RailsOfEveryFormat) {
       {"8-bit", PlanFor(Decoder::kPcm8, 1, 1), {0, 255, 1, 254, 128}, 2},
       {"16-bit", PlanFor(Decoder::kPcm16, 2, 1), le({0x7FFF, 0x8000, 0x7FFE, 0x8001}, 2), 2},
       {"12-bit in 16", PlanFor(Decoder::kPcm16, 2, 1, 12), le({0x7FF0, 0x7FEF, 0x8000}, 2), 2},
+      // Long enough for the vector rows of 16 samples, in mono and stereo.
+      {"16-bit rows", PlanFor(Decoder::kPcm16, 2, 1),
+       testing::Repeat(le({0x7FFF, 0x8000, 0x7FFE, 0x8001}, 2), 9), 18},
+      {"12-bit in 16 stereo rows", PlanFor(Decoder::kPcm16, 2, 2, 12),
+       testing::Repeat(le({0x7FF0, 0x7FEF, 0x8000, 0x0001}, 2), 9), 18},
       {"24-bit", PlanFor(Decoder::kPcm24, 3, 1), le({0x7FFFFF, 0x800000, 0x7FFFFE, 0x800001}, 3),
        2},
       {"20-bit in 24", PlanFor(Decoder::kPcm24, 3, 1, 20), le({0x7FFFF0, 0x7FFFEF, 0x800000}, 3),
@@ -244,6 +249,26 @@ TEST(Stats, OneLoudChannelAmongMany) {
         }
       });
     }
+  }
+}
+
+// The bottom rail throughout, for more rows than a block of the 16-bit
+// loop keeps in its lanes: two squares of -32768 fill a 32-bit lane to
+// 2^31, and 70001 samples cross the blocks and leave a tail.
+TEST(Stats, BottomRailForManyRows) {
+  for (const std::uint32_t channels : {1u, 2u}) {
+    SCOPED_TRACE(channels);
+    const Bytes bytes = testing::Repeat({0x00, 0x80}, 70001 * channels);
+    ExpectEveryWay(PlanFor(Decoder::kPcm16, 2, channels), bytes, [&](const Stats& s) {
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        const ChannelStats& channel = s.channel[c];
+        EXPECT_EQ(channel.sum, -70001.0);
+        EXPECT_EQ(channel.squares, 70001.0);
+        EXPECT_EQ(channel.peak, 1.0);
+        EXPECT_EQ(channel.peakFrame, 0u);
+        EXPECT_EQ(channel.clipped, 70001u);
+      }
+    });
   }
 }
 
