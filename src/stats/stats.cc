@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <numeric>
 #include <type_traits>
@@ -31,6 +32,32 @@ constexpr std::size_t kStatsLanes = 8;
 // samples for the first that reaches it.
 enum class PeakFrames { kFind, kLeave };
 
+// A loop's totals of channel `c` over `frames` frames at `bytes` (sums in
+// the layout's lowest bits, the largest magnitude `m`) folded into its
+// figures: where the peak grows, its frame is left unknown or (kFind)
+// looked for, the first that reaches it.
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
+void FoldChannel(ChannelStats& channel, std::uint32_t c, double sum, double squares,
+                 std::uint64_t clipped, std::uint32_t m, const std::uint8_t* bytes,
+                 std::size_t frames, std::uint64_t firstFrame) {
+  constexpr double kUnit = 1.0 / (128.0 * Layout::kTopByteOne);  // a power of two
+  channel.sum += sum * kUnit;
+  channel.squares += squares * (kUnit * kUnit);
+  channel.clipped += clipped;
+  const double peak = m * kUnit;
+  if (frames == 0 || !(peak > channel.peak)) return;
+  channel.peak = peak;
+  channel.peakFrame = kUnknownFrame;
+  if constexpr (kPeakFrames == PeakFrames::kFind) {
+    for (std::size_t f = 0; f < frames; ++f) {
+      if (PcmMagnitude(Layout::Value(bytes + (f * kChannels + c) * Layout::kWidth)) == m) {
+        channel.peakFrame = firstFrame + f;
+        break;
+      }
+    }
+  }
+}
+
 // Integer samples: their sums and squares in integer lanes, exact for a
 // chunk (at most 2^18 samples): squares of up to 24 bits in 64 bits, of 32
 // bits in doubles; peaks and rail counts in 32 bits. `Layout::Value` reads
@@ -44,7 +71,6 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
                                                     Stats& stats) {
   constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
   constexpr std::size_t kWidth = Layout::kWidth;
-  constexpr double kUnit = 1.0 / (128.0 * Layout::kTopByteOne);  // a power of two
   using Square = std::conditional_t<(Layout::kTopByteOne > 65536), double, std::int64_t>;
   const std::size_t samples = frames * kChannels;
   std::int64_t sum[kRow] = {};
@@ -81,22 +107,8 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
       m = std::max(m, max[j]);
       k += clipped[j];
     }
-    ChannelStats& channel = stats.channel[c];
-    channel.sum += s * kUnit;
-    channel.squares += q * (kUnit * kUnit);
-    channel.clipped += k;
-    const double peak = m * kUnit;
-    if (frames == 0 || !(peak > channel.peak)) continue;
-    channel.peak = peak;
-    channel.peakFrame = kUnknownFrame;
-    if constexpr (kPeakFrames == PeakFrames::kFind) {
-      for (std::size_t f = 0; f < frames; ++f) {
-        if (PcmMagnitude(Layout::Value(bytes + (f * kChannels + c) * kWidth)) == m) {
-          channel.peakFrame = firstFrame + f;
-          break;
-        }
-      }
-    }
+    FoldChannel<Layout, kChannels, kPeakFrames>(stats.channel[c], c, s, q, k, m, bytes, frames,
+                                                firstFrame);
   }
   stats.frames += frames;
 }
@@ -262,7 +274,6 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
   _mm256_zeroupper();
-  constexpr double kUnit = 1.0 / (128.0 * 65536);
   const std::size_t vectorFrames = i / kChannels;
   for (std::uint32_t c = 0; c < kChannels; ++c) {
     std::int64_t s = 0;
@@ -275,22 +286,8 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
       m = std::max(m, maxLanes[j]);
       k += clipLanes[j];
     }
-    ChannelStats& channel = stats.channel[c];
-    channel.sum += static_cast<double>(s) * kUnit;
-    channel.squares += q * (kUnit * kUnit);
-    channel.clipped += k;
-    const double peak = m * kUnit;
-    if (vectorFrames == 0 || !(peak > channel.peak)) continue;
-    channel.peak = peak;
-    channel.peakFrame = kUnknownFrame;
-    if constexpr (kPeakFrames == PeakFrames::kFind) {
-      for (std::size_t f = 0; f < vectorFrames; ++f) {
-        if (PcmMagnitude(Pcm24Value(bytes + 3 * (f * kChannels + c))) == m) {
-          channel.peakFrame = firstFrame + f;
-          break;
-        }
-      }
-    }
+    FoldChannel<Pcm24Layout, kChannels, kPeakFrames>(stats.channel[c], c, static_cast<double>(s), q,
+                                                     k, m, bytes, vectorFrames, firstFrame);
   }
   stats.frames += vectorFrames;
   PcmStats<Pcm24Layout, kChannels, kPeakFrames>(bytes + 3 * i, frames - vectorFrames,
@@ -363,7 +360,7 @@ __attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, s
     for (std::uint32_t c = 0; c < kChannels; ++c) {
       std::int32_t lanes[8];
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum[c]);
-      for (const std::int32_t lane : lanes) sums[c] += lane;
+      sums[c] = std::accumulate(std::begin(lanes), std::end(lanes), sums[c]);
     }
     std::uint16_t clipLanes[kRowSamples];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
@@ -377,33 +374,19 @@ __attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, s
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(squareLanes[c] + 4), squares[c][1]);
   }
   _mm256_zeroupper();
-  constexpr double kUnit = 1.0 / (128.0 * 256);
   const std::size_t vectorFrames = i / kChannels;
   for (std::uint32_t c = 0; c < kChannels; ++c) {
-    std::uint64_t q = 0;
-    for (const std::uint64_t lane : squareLanes[c]) q += lane;
+    const std::uint64_t q =
+        std::accumulate(std::begin(squareLanes[c]), std::end(squareLanes[c]), std::uint64_t{0});
     std::uint32_t m = 0;
     std::uint64_t k = 0;
     for (std::size_t j = c; j < kRowSamples; j += kChannels) {
       m = std::max<std::uint32_t>(m, maxLanes[j]);
       k += clippedLanes[j];
     }
-    ChannelStats& channel = stats.channel[c];
-    channel.sum += static_cast<double>(sums[c]) * kUnit;
-    channel.squares += static_cast<double>(q) * (kUnit * kUnit);
-    channel.clipped += k;
-    const double peak = m * kUnit;
-    if (vectorFrames == 0 || !(peak > channel.peak)) continue;
-    channel.peak = peak;
-    channel.peakFrame = kUnknownFrame;
-    if constexpr (kPeakFrames == PeakFrames::kFind) {
-      for (std::size_t f = 0; f < vectorFrames; ++f) {
-        if (PcmMagnitude(Pcm16Value(bytes + 2 * (f * kChannels + c))) == m) {
-          channel.peakFrame = firstFrame + f;
-          break;
-        }
-      }
-    }
+    FoldChannel<Pcm16Layout, kChannels, kPeakFrames>(
+        stats.channel[c], c, static_cast<double>(sums[c]), static_cast<double>(q), k, m, bytes,
+        vectorFrames, firstFrame);
   }
   stats.frames += vectorFrames;
   PcmStats<Pcm16Layout, kChannels, kPeakFrames>(bytes + 2 * i, frames - vectorFrames,
