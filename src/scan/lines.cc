@@ -186,13 +186,30 @@ void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* le
   state.frame += lines * plan.resolution;
 }
 
+// Lines whose integer sums would pass 2^53 lowest bits are added one
+// contribution at a time, in order, as floats are: SumLinePart leaves each
+// sample's contribution where float magnitudes go.
+bool AddedInOrder(const ScanPlan& plan) {
+  return IsFloat(plan.decoder) || !FastLinesAreExact(plan);
+}
+
 void SumLinePart(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                  double* magnitudes, LinePartSums& sums) {
   if (IsFloat(plan.decoder)) {
     AddFloatFrames(plan, bytes, frames, magnitudes, sums.floatPeaks);
-  } else {
-    AddPcmFrames(plan, bytes, frames, sums.pcm);
+    return;
   }
+  AddPcmFrames(plan, bytes, frames, sums.pcm);
+  if (!AddedInOrder(plan)) return;
+  VisitFormat(plan.decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (!F::kFloat) {
+      const std::size_t samples = frames * plan.channels;
+      for (std::size_t i = 0; i < samples; ++i) {
+        magnitudes[i] = F::kDecode(bytes + i * plan.bytesPerSample).contribution;
+      }
+    }
+  });
 }
 
 bool FinishLinePart(LineState& state, const ScanPlan& plan, std::size_t frames,
@@ -203,7 +220,7 @@ bool FinishLinePart(LineState& state, const ScanPlan& plan, std::size_t frames,
   part.floatPeaks = sums.floatPeaks;
   MergePeaks(totals, part);
   double lineSum = 0.0;
-  if (IsFloat(plan.decoder)) {
+  if (AddedInOrder(plan)) {
     // One double at a time, in the frames' order, as the reference adds them.
     const std::size_t samples = frames * plan.channels;
     for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];

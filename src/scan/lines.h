@@ -70,7 +70,10 @@ bool AddLinePart(LineState& state, const ScanPlan& plan, const std::uint8_t* byt
                  std::size_t frames, double* magnitudes, double& length);
 
 /// A part of a line worked out apart from its line (on either thread):
-/// its integer sum, or its magnitudes in the caller's buffer, and peaks.
+/// its integer sum, or its magnitudes (for lines too long for exact integer
+/// sums, its contributions) in the caller's buffer, and peaks. The buffer
+/// holds a chunk's samples of 4 bytes or more; lines of narrower samples
+/// are never too long.
 struct LinePartSums {
   PcmTotals pcm;
   FloatPeaks floatPeaks;

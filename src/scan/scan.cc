@@ -355,9 +355,14 @@ Stats ScanLongLines(Source& source, const ScanPlan& plan, std::size_t chunkFrame
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
   if (plan.decoder == Decoder::kNone) return {};
-  if (!FastLinesAreExact(plan)) return ScanBlocksReference(source, plan, sink, peaks);
   const std::uint32_t resolution = plan.resolution;
   std::size_t chunkFrames = ChunkFramesFor(plan);
+  // Lines too long for exact integer sums are added in order, contribution
+  // by contribution, where a chunk's contributions fit the buffers (samples
+  // of 4 bytes: 32-bit lines of 2^22 samples, far longer than a chunk).
+  if (!FastLinesAreExact(plan) && (plan.bytesPerSample < 4 || resolution <= chunkFrames)) {
+    return ScanBlocksReference(source, plan, sink, peaks);
+  }
   if (resolution > chunkFrames && WorthAWorker(plan, chunkFrames, true) && StartWorker()) {
     const Stats interval = ScanLongLines(source, plan, chunkFrames, sink, peaks);
     StopWorker();

@@ -15,6 +15,7 @@
 
 #include "scan/blocks.h"
 #include "scan/kernels.h"
+#include "scan/lines.h"
 #include "scan/scan.h"
 #include "scan/worker.h"
 #include "support/wav_builder.h"
@@ -281,6 +282,37 @@ TEST_P(ScanDifferential, PeakOfEachChunkCounts) {
       }
     }
   }
+}
+
+// 32-bit lines of 2^23 samples near full scale, whose sums pass 2^53
+// lowest bits (2^29 levels, past which a sum of levels rounds): added
+// contribution by contribution in the reference's order, so that the bar's
+// length is the reference's to the last bit.
+TEST_P(ScanDifferential, LinesTooLongForIntegerSums) {
+  if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  constexpr std::uint32_t kResolution = 1u << 23;
+  constexpr std::uint32_t kFrames = kResolution + 5;
+  std::mt19937 random(7);
+  Bytes data;
+  data.reserve(std::size_t{kFrames} * 4);
+  for (std::uint32_t f = 0; f < kFrames; ++f) {
+    // 0x7Fxxxxxx: levels just below 128, with every low bit in play.
+    const std::uint32_t v = 0x7F000000u | (static_cast<std::uint32_t>(random()) & 0xFFFFFF);
+    for (int b = 0; b < 4; ++b) data.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+  }
+  const Bytes file = testing::CanonicalWav({1, 48000, 32, 1}, data);
+  const ScanPlan plan =
+      Tuned(MakePlan(Attributes({32, 1, 1}, 48000), 0, kFrames, kResolution, 1.0f));
+  ASSERT_FALSE(FastLinesAreExact(plan));
+  Source fastSource = MemorySource(file);
+  Source referenceSource = MemorySource(file);
+  KeptBlocks fast(0);
+  KeptBlocks reference(0);
+  ScanBlocks(fastSource, plan, fast);
+  ScanBlocksReference(referenceSource, plan, reference);
+  ASSERT_EQ(fast.blocks.size(), 1u);
+  ASSERT_EQ(reference.blocks.size(), 1u);
+  EXPECT_EQ(fast.blocks[0].length, reference.blocks[0].length);
 }
 
 INSTANTIATE_TEST_SUITE_P(VectorAndPortable, ScanDifferential,
