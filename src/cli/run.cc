@@ -238,8 +238,10 @@ struct Events {
 
 // The picture drawn from the scan's records, with the lists of silences
 // and clips after it. Returns the exit status.
-int DrawFromRecords(const Options& options, const Arguments& args, const ScanPlan& plan,
+int DrawFromRecords(const Options& options, const Arguments& args, const ScanPlan& linesPlan,
                     const BarStyle& style, Source& source, Output& out, Output& err) {
+  ScanPlan plan = linesPlan;
+  plan.lineLengths = style.level == BarLevel::kMean;
   BarPicture picture(out, plan, style);
   Events events(options, plan);
   WithEvents sink = events.Around(picture);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <limits>
 
 #include "scan/sample_formats.h"
 
@@ -200,7 +201,7 @@ void SumLinePart(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t fr
     return;
   }
   AddPcmFrames(plan, bytes, frames, sums.pcm);
-  if (!AddedInOrder(plan)) return;
+  if (!AddedInOrder(plan) || !plan.lineLengths) return;
   VisitFormat(plan.decoder, [&](auto format) {
     using F = decltype(format);
     if constexpr (!F::kFloat) {
@@ -220,7 +221,9 @@ bool FinishLinePart(LineState& state, const ScanPlan& plan, std::size_t frames,
   part.floatPeaks = sums.floatPeaks;
   MergePeaks(totals, part);
   double lineSum = 0.0;
-  if (AddedInOrder(plan)) {
+  if (!plan.lineLengths) {
+    lineSum = std::numeric_limits<double>::quiet_NaN();
+  } else if (AddedInOrder(plan)) {
     // One double at a time, in the frames' order, as the reference adds them.
     const std::size_t samples = frames * plan.channels;
     for (std::size_t i = 0; i < samples; ++i) totals.floatSum += magnitudes[i];

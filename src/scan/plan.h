@@ -65,6 +65,10 @@ struct ScanPlan {
   std::uint32_t chunkFrames = 0;  ///< frames a chunk; never more than fit in kChunkBytes
   WorkerUse worker = WorkerUse::kLongScans;
   bool vector = false;  ///< the vector loops, where the processor has them
+  /// Whether records need each line's bar length: a picture of peaks or RMS
+  /// does not, and lines longer than a chunk then skip the in-order sums
+  /// of float magnitudes and long 32-bit lines (lengths are not-a-number).
+  bool lineLengths = true;
 };
 
 /// The widest frame any decoder reads: eight channels of 8 bytes.

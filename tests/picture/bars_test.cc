@@ -286,6 +286,21 @@ TEST(Bars, EveryLayout) {
   }
 }
 
+// A line longer than a chunk of float frames, all -0.5: its mean draws 64
+// dots, its peak in dB 53 (the peak's bar needs no sum of the line).
+TEST(Bars, OneLongFloatLine) {
+  Bytes frames;
+  for (int i = 0; i < 300000; ++i) testing::PutFloat(frames, -0.5f);
+  MemoryFiles()["long.wav"] = CanonicalWav({1, 8000, 32, 3}, frames);
+  const std::string tail = "Peak over interval -6.0 dB\n";
+  EXPECT_EQ(
+      RunInMemory({"--lines=1", "long.wav", "0", "100"}).out,
+      std::string(kBanner) + "\n18.75\t" + Dots(64) + "\nShowing values above -48 dB\n" + tail);
+  EXPECT_EQ(
+      RunInMemory({"--lines=1", "--db", "--level=peak", "long.wav", "0", "100"}).out,
+      std::string(kBanner) + "\n18.75\t" + Dots(53) + "\nShowing values above -60 dB\n" + tail);
+}
+
 TEST(Bars, CellsAndColumns) {
   ScanPlan plan;
   plan.magnification = 1.0f;
