@@ -163,7 +163,6 @@ bool SetOption(std::string_view name, bool hasValue, std::string_view value, Opt
     options.silence = true;
     if (hasValue) return ReadSilence(value, options);
   } else if (name == "--clips") {
-    options.clips = true;
     style.clips = true;
   }
   return true;
@@ -181,7 +180,7 @@ bool DrawsFromRecords(const Options& options) {
   const BarStyle& style = options.style;
   return style.level != BarLevel::kMean || style.db || options.width.count != 0 ||
          options.width.automatic || style.split || style.unicode || options.silence ||
-         options.clips || options.lines.count != 0 || options.lines.automatic;
+         style.clips || options.lines.count != 0 || options.lines.automatic;
 }
 
 Options ParseOptions(int argc, const char* const* argv) {

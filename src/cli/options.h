@@ -27,7 +27,7 @@ struct Options {
   bool version = false;
 
   // The picture's bars. `style.level` is rms where --db or --split is
-  // given without --level.
+  // given without --level; `style.clips` also lists the clipped runs.
   BarStyle style;
   Fit width;  ///< --width: columns
   Fit lines;  ///< --lines: lines for the whole interval
@@ -35,7 +35,6 @@ struct Options {
   bool silence = false;
   double silenceDb = -60.0;
   double silenceSeconds = 2.0;
-  bool clips = false;  ///< runs of clipped samples listed, clipped bars marked
 
   int firstArgument = 1;  ///< argv index of FILE: the first word after the options
   /// Set when the options cannot be run: what is wrong, and the word it is

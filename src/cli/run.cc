@@ -225,7 +225,7 @@ struct Events {
       silence.emplace(plan, std::pow(10.0, options.silenceDb / 20.0),
                       StretchFrames(options.silenceSeconds, plan.sampleRate));
     }
-    if (options.clips) clips.emplace(plan);
+    if (options.style.clips) clips.emplace(plan);
   }
   WithEvents Around(BlockSink& inner) {
     return WithEvents(inner, silence ? &*silence : nullptr, clips ? &*clips : nullptr);
@@ -286,9 +286,8 @@ std::uint32_t LinesFor(const Options& options, const Surroundings& around, std::
   if (around.rows == 0) return kDefault;
   std::uint32_t taken = 3;
   if (options.summary) taken += 8;  // a header and a row per figure
-  if (options.style.split)
-    return std::max<std::uint32_t>(1, (around.rows - std::min(around.rows, taken)) / channels);
-  return std::max<std::uint32_t>(1, around.rows - std::min(around.rows, taken));
+  const std::uint32_t perLine = options.style.split ? channels : 1;
+  return std::max<std::uint32_t>(1, (around.rows - std::min(around.rows, taken)) / perLine);
 }
 
 // The scan and what follows it, in the mode the options ask for. Returns

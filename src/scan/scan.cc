@@ -293,24 +293,26 @@ Stats ScanLongLines(Source& source, const ScanPlan& plan, std::size_t chunkFrame
   block.frames = resolution;
   std::uint64_t remaining = plan.endFrame - plan.startFrame;
   while (remaining > 0) {
+    const auto first = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames));
     const std::size_t wanted[2] = {
-        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, chunkFrames)),
-        static_cast<std::size_t>(std::min<std::uint64_t>(
-            remaining - std::min<std::uint64_t>(remaining, chunkFrames), chunkFrames))};
+        first, static_cast<std::size_t>(std::min<std::uint64_t>(remaining - first, chunkFrames))};
     const std::uint64_t secondFrame = state.frame + wanted[0];
     const auto secondCount = static_cast<std::uint32_t>((state.count + wanted[0]) % resolution);
     std::size_t got[2] = {0, 0};
     LinePiece pieces[2][2];
     std::size_t made[2] = {0, 0};
-    const auto take = [&](int b, Source& from, std::uint64_t frame, std::uint32_t count) {
+    const auto read = [&](int b, Source& from, std::uint64_t frame, std::uint32_t count) {
       got[b] = ReadFrames(from, plan, frame, wanted[b], b);
       made[b] = CutPieces(plan, b, got[b], frame, count, pieces[b]);
-      WorkOutPieces(plan, pieces[b], made[b]);
     };
     if (wanted[1] > 0 && aside != nullptr) {
-      auto job = [&] { take(1, *aside, secondFrame, secondCount); };
+      auto job = [&] {
+        read(1, *aside, secondFrame, secondCount);
+        WorkOutPieces(plan, pieces[1], made[1]);
+      };
       PostJob(job);
-      take(0, source, state.frame, state.count);
+      read(0, source, state.frame, state.count);
+      WorkOutPieces(plan, pieces[0], made[0]);
       AwaitJob();
       if (got[0] < wanted[0]) {
         got[1] = made[1] = 0;  // never read, as far as the scan goes
@@ -319,14 +321,13 @@ Stats ScanLongLines(Source& source, const ScanPlan& plan, std::size_t chunkFrame
       }
       aside->error = 0;
     } else {
-      take(0, source, state.frame, state.count);
-      if (got[0] == wanted[0] && wanted[1] > 0) {
-        auto job = [&] { WorkOutPieces(plan, pieces[1], made[1]); };
-        got[1] = ReadFrames(source, plan, secondFrame, wanted[1], 1);
-        made[1] = CutPieces(plan, 1, got[1], secondFrame, secondCount, pieces[1]);
-        PostJob(job);
-        AwaitJob();
-      }
+      // A stream is read in order; then both chunks are worked out at once.
+      read(0, source, state.frame, state.count);
+      if (got[0] == wanted[0] && wanted[1] > 0) read(1, source, secondFrame, secondCount);
+      auto job = [&] { WorkOutPieces(plan, pieces[1], made[1]); };
+      if (made[1] > 0) PostJob(job);
+      WorkOutPieces(plan, pieces[0], made[0]);
+      if (made[1] > 0) AwaitJob();
     }
     for (int b = 0; b < 2; ++b) {
       for (std::size_t i = 0; i < made[b]; ++i) {
