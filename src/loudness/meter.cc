@@ -1,0 +1,373 @@
+#include "loudness/meter.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "scan/kernels.h"
+#include "scan/sample_formats.h"
+
+namespace ampdots {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kAbsoluteGate = -70.0;
+constexpr double kBinsPerLu = 100.0;
+constexpr std::size_t kBins = 12000;  // -70 to +50 LUFS, the last bin open above
+constexpr double kBlockGate = -10.0;  // relative gate of the integrated loudness
+constexpr double kRangeGate = -20.0;  // of the loudness range
+// A sample past this (200 dB over full scale) is taken as this, so that its
+// square, summed over any interval, stays finite.
+constexpr double kLargestSample = 1e10;
+
+// Speaker positions of the WAVE_FORMAT_EXTENSIBLE channel mask.
+constexpr std::uint32_t kLfe = 0x8;
+constexpr std::uint32_t kBackLeft = 0x10;
+constexpr std::uint32_t kBackRight = 0x20;
+constexpr std::uint32_t kSideLeft = 0x200;
+constexpr std::uint32_t kSideRight = 0x400;
+constexpr double kSurround = 1.41;
+
+#define AMPDOTS_PEAK_TARGET
+#define AMPDOTS_PEAK_NAME PeakPlain
+#include "loudness/peak_kernel.inc"
+#undef AMPDOTS_PEAK_TARGET
+#undef AMPDOTS_PEAK_NAME
+
+#if defined(__x86_64__) || defined(__i386__)
+#define AMPDOTS_PEAK_TARGET __attribute__((target("avx2,fma")))
+#define AMPDOTS_PEAK_NAME PeakAvx2
+#include "loudness/peak_kernel.inc"
+#undef AMPDOTS_PEAK_TARGET
+#undef AMPDOTS_PEAK_NAME
+bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+#else
+std::uint32_t PeakAvx2(const Oversampler& o, const float* in, std::size_t frames, float* out) {
+  return PeakPlain(o, in, frames, out);
+}
+bool HasAvx2() { return false; }
+#endif
+
+std::uint64_t FramesOf(double seconds, std::uint32_t rate) {
+  return static_cast<std::uint64_t>(std::llround(seconds * rate));
+}
+
+// The next frame after `now` of first, first + step, first + 2 step, ...
+std::uint64_t NextOf(std::uint64_t now, std::uint64_t first, std::uint64_t step) {
+  if (now < first) return first;
+  return first + ((now - first) / step + 1) * step;
+}
+
+bool Due(std::uint64_t now, std::uint64_t first, std::uint64_t step) {
+  return now >= first && (now - first) % step == 0;
+}
+
+double Finite(double x) {
+  if (std::isnan(x)) return 0.0;
+  return std::clamp(x, -kLargestSample, kLargestSample);
+}
+
+std::size_t BinOf(double loudness) {
+  const double at = std::floor((loudness - kAbsoluteGate) * kBinsPerLu);
+  if (!(at >= 0.0)) return 0;
+  if (at >= static_cast<double>(kBins - 1)) return kBins - 1;
+  return static_cast<std::size_t>(at);
+}
+
+}  // namespace
+
+ChannelWeights WeightsFor(std::uint32_t channels, std::uint32_t channelMask, bool dualMono) {
+  ChannelWeights w;
+  for (double& weight : w.weight) weight = 1.0;
+  if (channelMask != 0) {
+    // Channels take the mask's positions in order; any past them weigh 1.
+    const bool sides = (channelMask & (kSideLeft | kSideRight)) != 0;
+    std::uint32_t c = 0;
+    for (std::uint32_t bit = 1; bit != 0 && c < channels && c < kMaxChannels; bit <<= 1) {
+      if ((channelMask & bit) == 0) continue;
+      if (bit == kLfe) w.weight[c] = 0.0;
+      if (bit == kSideLeft || bit == kSideRight) w.weight[c] = kSurround;
+      if ((bit == kBackLeft || bit == kBackRight) && !sides) w.weight[c] = kSurround;
+      ++c;
+    }
+  } else {
+    // L R C LFE, then the surrounds last: two of them, the sides of 7.1.
+    if (channels >= 6) w.weight[3] = 0.0;
+    if (channels >= 4 && channels <= kMaxChannels) {
+      w.weight[channels - 1] = kSurround;
+      w.weight[channels - 2] = kSurround;
+    }
+  }
+  if (channels == 1 && dualMono) w.weight[0] = 2.0;
+  return w;
+}
+
+double LoudnessOf(double meanSquare) { return -0.691 + 10.0 * std::log10(meanSquare); }
+
+LoudnessHistogram::LoudnessHistogram() : bins_(kBins) {}
+
+void LoudnessHistogram::Add(double loudness, double meanSquare) {
+  Bin& bin = bins_[BinOf(loudness)];
+  if (bin.count == 0) {
+    bin.low = loudness;
+    bin.high = loudness;
+  }
+  bin.low = std::min(bin.low, loudness);
+  bin.high = std::max(bin.high, loudness);
+  ++bin.count;
+  bin.meanSquares += meanSquare;
+  ++all_.count;
+  all_.meanSquares += meanSquare;
+}
+
+bool LoudnessHistogram::Takes(const Bin& bin, double gate, bool orEqual) const {
+  const auto above = [&](double value) { return orEqual ? value >= gate : value > gate; };
+  if (above(bin.low)) return true;
+  if (!above(bin.high)) return false;
+  return above((bin.low + bin.high) / 2.0);
+}
+
+LoudnessHistogram::Part LoudnessHistogram::Above(double gate, bool orEqual) const {
+  Part part;
+  for (const Bin& bin : bins_) {
+    if (bin.count == 0 || !Takes(bin, gate, orEqual)) continue;
+    part.count += bin.count;
+    part.meanSquares += bin.meanSquares;
+  }
+  return part;
+}
+
+double LoudnessHistogram::ValueAt(std::uint64_t rank, double gate, bool orEqual) const {
+  for (const Bin& bin : bins_) {
+    if (bin.count == 0 || !Takes(bin, gate, orEqual)) continue;
+    if (rank <= bin.count) {
+      // Spread evenly from the bin's lowest to its highest.
+      if (bin.count == 1) return bin.low;
+      return bin.low + (bin.high - bin.low) * static_cast<double>(rank - 1) /
+                           static_cast<double>(bin.count - 1);
+    }
+    rank -= bin.count;
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+double IntegratedLoudness(const LoudnessHistogram& blocks) {
+  const LoudnessHistogram::Part all = blocks.All();
+  if (all.count == 0) return -kInf;
+  const double gate = LoudnessOf(all.meanSquares / static_cast<double>(all.count)) + kBlockGate;
+  const LoudnessHistogram::Part kept = blocks.Above(gate, false);
+  if (kept.count == 0) return -kInf;
+  return LoudnessOf(kept.meanSquares / static_cast<double>(kept.count));
+}
+
+LoudnessRange RangeOf(const LoudnessHistogram& shortTerm) {
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  const LoudnessHistogram::Part all = shortTerm.All();
+  if (all.count == 0) return {kNan, kNan, kNan};
+  const double gate = LoudnessOf(all.meanSquares / static_cast<double>(all.count)) + kRangeGate;
+  const std::uint64_t n = shortTerm.Above(gate, true).count;
+  if (n == 0) return {kNan, kNan, kNan};
+  const auto percentile = [&](double fraction) {
+    const double rank = std::round(static_cast<double>(n - 1) * fraction + 1.0);
+    return shortTerm.ValueAt(static_cast<std::uint64_t>(rank), gate, true);
+  };
+  const double low = percentile(0.10);
+  const double high = percentile(0.95);
+  return {high - low, low, high};
+}
+
+LoudnessMeter::LoudnessMeter(const ScanPlan& plan, const ChannelWeights& weights, bool vector)
+    : plan_(plan),
+      weights_(weights),
+      filter_(KWeightingFor(plan.sampleRate)),
+      oversampler_(OversamplerFor(plan.sampleRate)),
+      vector_(vector && HasAvx2()),
+      block_(std::max<std::uint64_t>(1, FramesOf(0.4, plan.sampleRate))),
+      step_(std::max<std::uint64_t>(1, FramesOf(0.1, plan.sampleRate))),
+      shortTerm_(std::max<std::uint64_t>(1, FramesOf(3.0, plan.sampleRate))),
+      sub_(std::bit_floor(std::max<std::uint64_t>(1, plan.sampleRate / 100))),
+      frameRing_(std::bit_ceil(shortTerm_ + 1)),
+      subRing_(std::bit_ceil(shortTerm_ / sub_ + 2)),
+      samples_(kMaxChannels * (kMaxPeakTaps + kPiece)),
+      squares_(kPiece),
+      scratch_(kPiece) {}
+
+void LoudnessMeter::Add(const FrameRun& run) { Add(run.bytes, run.frames); }
+
+void LoudnessMeter::Add(const std::uint8_t* bytes, std::size_t frames) {
+  while (frames > 0) {
+    const std::uint64_t room = NextEvent() - frames_;
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(frames, room));
+    Piece(bytes, piece);
+    bytes += piece * plan_.frameBytes;
+    frames -= piece;
+  }
+}
+
+std::uint64_t LoudnessMeter::NextEvent() const {
+  // Every sub_ frames the windows are measured, and none is longer than a piece.
+  std::uint64_t next = (frames_ / sub_ + 1) * sub_;
+  next = std::min(next, NextOf(frames_, block_, step_));
+  next = std::min(next, NextOf(frames_, shortTerm_, step_));
+  return std::min(next, frames_ + kPiece);
+}
+
+void LoudnessMeter::Piece(const std::uint8_t* bytes, std::size_t frames) {
+  Decode(bytes, frames);
+  Weigh(frames);
+  Peaks(frames);
+  Keep(frames);
+  Measure();
+}
+
+// Samples as fractions of full scale, by channel, after each channel's
+// kept history.
+void LoudnessMeter::Decode(const std::uint8_t* bytes, std::size_t frames) {
+  const std::size_t stride = kMaxPeakTaps + kPiece;
+  VisitFormat(plan_.decoder, [&](auto format) {
+    using F = decltype(format);
+    for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+      float* to = samples_.data() + c * stride + kMaxPeakTaps;
+      const std::uint8_t* at = bytes;
+      if constexpr (F::kFloat) {
+        at += c * F::Sample::kWidth;
+        for (std::size_t i = 0; i < frames; ++i, at += plan_.frameBytes) {
+          to[i] = static_cast<float>(Finite(static_cast<double>(F::Sample::Read(at))));
+        }
+      } else {
+        using Layout = typename F::Layout;
+        constexpr double kScale = 1.0 / (128.0 * Layout::kTopByteOne);
+        at += c * Layout::kWidth;
+        for (std::size_t i = 0; i < frames; ++i, at += plan_.frameBytes) {
+          to[i] = static_cast<float>(Layout::Value(at) * kScale);
+        }
+      }
+    }
+  });
+}
+
+// Each frame's sum over the channels of weight x (K-weighted sample)^2.
+void LoudnessMeter::Weigh(std::size_t frames) {
+  const std::size_t stride = kMaxPeakTaps + kPiece;
+  double* out = squares_.data();
+  std::fill(out, out + frames, 0.0);
+  const Biquad& s = filter_.shelf;
+  const Biquad& h = filter_.highPass;
+  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+    const double weight = weights_.weight[c];
+    if (weight == 0.0) continue;
+    const float* x = samples_.data() + c * stride + kMaxPeakTaps;
+    ChannelState& st = channel_[c];
+    double s1 = st.shelf1, s2 = st.shelf2, p1 = st.pass1, p2 = st.pass2;
+    for (std::size_t i = 0; i < frames; ++i) {
+      const double in = x[i];
+      const double shelved = s.b0 * in + s1;
+      s1 = s.b1 * in - s.a1 * shelved + s2;
+      s2 = s.b2 * in - s.a2 * shelved;
+      const double y = h.b0 * shelved + p1;
+      p1 = h.b1 * shelved - h.a1 * y + p2;
+      p2 = h.b2 * shelved - h.a2 * y;
+      out[i] += weight * (y * y);
+    }
+    st.shelf1 = s1;
+    st.shelf2 = s2;
+    st.pass1 = p1;
+    st.pass2 = p2;
+  }
+}
+
+void LoudnessMeter::Peaks(std::size_t frames) {
+  const std::size_t stride = kMaxPeakTaps + kPiece;
+  const std::size_t keep = oversampler_.taps - 1;
+  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+    float* base = samples_.data() + c * stride;
+    float* x = base + kMaxPeakTaps;
+    ChannelState& st = channel_[c];
+    std::memcpy(x - keep, st.history, keep * sizeof(float));
+    float sample = st.samplePeak;
+    for (std::size_t i = 0; i < frames; ++i) sample = std::max(sample, std::fabs(x[i]));
+    st.samplePeak = sample;
+    const std::uint32_t bits = vector_ ? PeakAvx2(oversampler_, x, frames, scratch_.data())
+                                       : PeakPlain(oversampler_, x, frames, scratch_.data());
+    st.peak = std::max(st.peak, std::bit_cast<float>(bits));
+    // The last taps - 1 samples, which may reach back into the history.
+    std::memmove(st.history, x + frames - keep, keep * sizeof(float));
+  }
+}
+
+void LoudnessMeter::Keep(std::size_t frames) {
+  const std::uint64_t mask = frameRing_.size() - 1;
+  for (std::size_t i = 0; i < frames; ++i) {
+    frameRing_[(frames_ + i) & mask] = squares_[i];
+    openSub_ += squares_[i];
+  }
+  frames_ += frames;
+  if (frames_ % sub_ == 0) {
+    subRing_[(frames_ / sub_ - 1) & (subRing_.size() - 1)] = openSub_;
+    openSub_ = 0.0;
+  }
+}
+
+double LoudnessMeter::WindowSum(std::uint64_t length) const {
+  const std::uint64_t end = frames_;
+  const std::uint64_t start = end - length;
+  const std::uint64_t frameMask = frameRing_.size() - 1;
+  const std::uint64_t subMask = subRing_.size() - 1;
+  const auto frames = [&](std::uint64_t from, std::uint64_t to) {
+    double sum = 0.0;
+    for (std::uint64_t f = from; f < to; ++f) sum += frameRing_[f & frameMask];
+    return sum;
+  };
+  const std::uint64_t firstSub = (start + sub_ - 1) / sub_;
+  const std::uint64_t endSub = end / sub_;
+  if (firstSub >= endSub) return frames(start, end);
+  double sum = frames(start, firstSub * sub_);
+  for (std::uint64_t k = firstSub; k < endSub; ++k) sum += subRing_[k & subMask];
+  return sum + frames(endSub * sub_, end);
+}
+
+void LoudnessMeter::Measure() {
+  const bool gating = Due(frames_, block_, step_);
+  const bool onSub = frames_ % sub_ == 0;
+  if ((onSub || gating) && frames_ >= block_) {
+    const double momentary = WindowSum(block_) / static_cast<double>(block_);
+    maxMomentary_ = std::max(maxMomentary_, momentary);
+    const double loudness = LoudnessOf(momentary);
+    if (gating && loudness > kAbsoluteGate) blocks_.Add(loudness, momentary);
+  }
+  const bool rangeValue = Due(frames_, shortTerm_, step_);
+  if ((onSub || rangeValue) && frames_ >= shortTerm_) {
+    const double shortTerm = WindowSum(shortTerm_) / static_cast<double>(shortTerm_);
+    maxShortTerm_ = std::max(maxShortTerm_, shortTerm);
+    const double loudness = LoudnessOf(shortTerm);
+    if (rangeValue && loudness >= kAbsoluteGate) shortTermValues_.Add(loudness, shortTerm);
+  }
+}
+
+double LoudnessMeter::Momentary() const {
+  if (frames_ < block_) return -kInf;
+  return LoudnessOf(WindowSum(block_) / static_cast<double>(block_));
+}
+
+double LoudnessMeter::ShortTerm() const {
+  if (frames_ < shortTerm_) return -kInf;
+  return LoudnessOf(WindowSum(shortTerm_) / static_cast<double>(shortTerm_));
+}
+
+LoudnessFigures LoudnessMeter::Figures() const {
+  LoudnessFigures figures{};
+  figures.integrated = IntegratedLoudness(blocks_);
+  figures.range = RangeOf(shortTermValues_);
+  figures.maxMomentary = maxMomentary_ < 0.0 ? -kInf : LoudnessOf(maxMomentary_);
+  figures.maxShortTerm = maxShortTerm_ < 0.0 ? -kInf : LoudnessOf(maxShortTerm_);
+  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+    const ChannelState& st = channel_[c];
+    const double peak = std::max(st.peak, st.samplePeak);
+    figures.truePeak[c] = 20.0 * std::log10(peak);
+  }
+  return figures;
+}
+
+}  // namespace ampdots
