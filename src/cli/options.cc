@@ -60,6 +60,9 @@ constexpr char kJsonAndCsv[] = "--json and --csv cannot be combined";
 constexpr char kPictureOnly[] = "this option shapes the picture, not --json or --csv:";
 constexpr char kNotCsv[] = "this option cannot be combined with --csv:";
 constexpr char kMeanSplit[] = "--level=mean cannot be split by channel";
+constexpr char kLoudnessSplit[] = "a loudness is of all channels together: it cannot be split:";
+constexpr char kDualMonoAlone[] =
+    "--dual-mono weighs loudness: it needs --loudness or a loudness --level";
 
 constexpr double kLowestFloor = -200.0;
 constexpr double kHighestFloor = -1.0;
@@ -110,13 +113,14 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"--summary", Valued::kNever, false, false}, {"--json", Valued::kNever, false, false},
-    {"--csv", Valued::kNever, false, false},     {"--help", Valued::kNever, false, false},
-    {"--version", Valued::kNever, false, false}, {"--level", Valued::kAlways, true, true},
-    {"--db", Valued::kMaybe, true, true},        {"--width", Valued::kAlways, true, true},
-    {"--lines", Valued::kAlways, false, false},  {"--split", Valued::kNever, true, true},
-    {"--unicode", Valued::kNever, true, true},   {"--silence", Valued::kMaybe, false, true},
-    {"--clips", Valued::kNever, false, true},
+    {"--summary", Valued::kNever, false, false},   {"--json", Valued::kNever, false, false},
+    {"--csv", Valued::kNever, false, false},       {"--help", Valued::kNever, false, false},
+    {"--version", Valued::kNever, false, false},   {"--level", Valued::kAlways, true, true},
+    {"--db", Valued::kMaybe, true, true},          {"--width", Valued::kAlways, true, true},
+    {"--lines", Valued::kAlways, false, false},    {"--split", Valued::kNever, true, true},
+    {"--unicode", Valued::kNever, true, true},     {"--silence", Valued::kMaybe, false, true},
+    {"--clips", Valued::kNever, false, true},      {"--loudness", Valued::kNever, false, false},
+    {"--dual-mono", Valued::kNever, false, false},
 };
 
 // Sets option `name` from `value` (present or not, as its entry allows).
@@ -142,6 +146,10 @@ bool SetOption(std::string_view name, bool hasValue, std::string_view value, Opt
       style.level = BarLevel::kPeak;
     } else if (value == "rms") {
       style.level = BarLevel::kRms;
+    } else if (value == "momentary") {
+      style.level = BarLevel::kMomentary;
+    } else if (value == "short-term") {
+      style.level = BarLevel::kShortTerm;
     } else {
       return false;
     }
@@ -164,6 +172,10 @@ bool SetOption(std::string_view name, bool hasValue, std::string_view value, Opt
     if (hasValue) return ReadSilence(value, options);
   } else if (name == "--clips") {
     style.clips = true;
+  } else if (name == "--loudness") {
+    options.loudness = true;
+  } else if (name == "--dual-mono") {
+    options.dualMono = true;
   }
   return true;
 }
@@ -181,6 +193,10 @@ bool DrawsFromRecords(const Options& options) {
   return style.level != BarLevel::kMean || style.db || options.width.count != 0 ||
          options.width.automatic || style.split || style.unicode || options.silence ||
          style.clips || options.lines.count != 0 || options.lines.automatic;
+}
+
+bool MetersLoudness(const Options& options) {
+  return options.loudness || IsLoudness(options.style.level);
 }
 
 Options ParseOptions(int argc, const char* const* argv) {
@@ -223,6 +239,12 @@ Options ParseOptions(int argc, const char* const* argv) {
   BarStyle& style = options.style;
   if (!levelGiven && (style.db || style.split)) style.level = BarLevel::kRms;
   if (style.split && style.level == BarLevel::kMean) return Failed(options, kMeanSplit, "");
+  // A loudness is drawn in its own unit, LUFS, as dots above the floor.
+  if (IsLoudness(style.level)) {
+    if (style.split) return Failed(options, kLoudnessSplit, "--split");
+    style.db = true;
+  }
+  if (options.dualMono && !MetersLoudness(options)) return Failed(options, kDualMonoAlone, "");
   return options;
 }
 

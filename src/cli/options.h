@@ -32,6 +32,9 @@ struct Options {
   Fit width;  ///< --width: columns
   Fit lines;  ///< --lines: lines for the whole interval
 
+  bool loudness = false;  ///< the loudness figures after the picture, or in the records
+  bool dualMono = false;  ///< a mono file's loudness counted as two channels
+
   bool silence = false;
   double silenceDb = -60.0;
   double silenceSeconds = 2.0;
@@ -46,6 +49,9 @@ struct Options {
 /// Whether the run draws its picture from records (any option that shapes
 /// the bars or lists events) rather than as the plain scan.
 bool DrawsFromRecords(const Options& options);
+
+/// Whether the run needs a loudness meter beside the scan.
+bool MetersLoudness(const Options& options);
 
 /// Reads argv[1] on: each word that starts with "--" is an option, "--"
 /// alone ends them, and the first other word is FILE.

@@ -14,8 +14,10 @@
 #include "cli/options.h"
 #include "events/clips.h"
 #include "events/silence.h"
+#include "loudness/meter.h"
 #include "picture/bars.h"
 #include "report/events.h"
+#include "report/loudness.h"
 #include "report/records.h"
 #include "scan/blocks.h"
 #include "scan/plan.h"
@@ -46,6 +48,9 @@ constexpr char kThresholdFormat[] = "Showing values above %.0f dB\n";
 constexpr char kFloorFormat[] = "Showing values above %g dB\n";
 constexpr char kUnicodeLocale[] = "--unicode needs a UTF-8 locale";
 constexpr char kLinesAndResolution[] = "--lines and a RESOLUTION argument cannot be combined";
+constexpr char kLoudnessRate[] = "loudness is measured at sample rates from 8000 to 384000 Hz";
+constexpr char kDualMonoChannels[] = "--dual-mono is for a file of one channel";
+constexpr char kLoudnessFloorFormat[] = "Showing values above %g LUFS\n";
 constexpr char kMonoPeakFormat[] = "Peak over interval %.1f dB\n";
 constexpr char kStereoPeaksFormat[] = "Peaks over interval %.1f L %.1f R\n";
 constexpr char kPeaksText[] = "Peaks over interval";
@@ -197,15 +202,26 @@ class NoBlocks final : public BlockSink {
 };
 
 // Records on to `inner`, and every frame to the finders of silence and
-// clips that the run asks for.
+// clips and the loudness meter that the run asks for; each record then
+// carries the meter's windows that end with it.
 class WithEvents final : public BlockSink {
  public:
-  WithEvents(BlockSink& inner, SilenceFinder* silence, ClipFinder* clips)
-      : inner_(inner), silence_(silence), clips_(clips) {}
-  void Block(const BlockRecord& block) override { inner_.Block(block); }
+  WithEvents(BlockSink& inner, SilenceFinder* silence, ClipFinder* clips, LoudnessMeter* meter)
+      : inner_(inner), silence_(silence), clips_(clips), meter_(meter) {}
+  void Block(const BlockRecord& block) override {
+    if (meter_ == nullptr) {
+      inner_.Block(block);
+      return;
+    }
+    BlockRecord measured = block;
+    measured.momentary = meter_->Momentary();
+    measured.shortTerm = meter_->ShortTerm();
+    inner_.Block(measured);
+  }
   void Frames(const FrameRun& run) override {
     if (silence_ != nullptr) silence_->Add(run);
     if (clips_ != nullptr) clips_->Add(run);
+    if (meter_ != nullptr) meter_->Add(run);
   }
   bool Failed() const override { return inner_.Failed(); }
 
@@ -213,22 +229,35 @@ class WithEvents final : public BlockSink {
   BlockSink& inner_;
   SilenceFinder* silence_;
   ClipFinder* clips_;
+  LoudnessMeter* meter_;
 };
 
-// The finders a run asks for, fed by its scan.
+// The finders and meter a run asks for, fed by its scan.
 struct Events {
   std::optional<SilenceFinder> silence;
   std::optional<ClipFinder> clips;
+  std::optional<LoudnessMeter> meter;
+  ChannelWeights weights;
 
-  Events(const Options& options, const ScanPlan& plan) {
+  Events(const Options& options, const ScanPlan& plan, const WavAttributes& wav) {
     if (options.silence) {
       silence.emplace(plan, std::pow(10.0, options.silenceDb / 20.0),
                       StretchFrames(options.silenceSeconds, plan.sampleRate));
     }
     if (options.style.clips) clips.emplace(plan);
+    if (MetersLoudness(options)) {
+      weights = WeightsFor(plan.channels, wav.channelMask, options.dualMono);
+      meter.emplace(plan, weights, plan.vector);
+    }
   }
   WithEvents Around(BlockSink& inner) {
-    return WithEvents(inner, silence ? &*silence : nullptr, clips ? &*clips : nullptr);
+    return WithEvents(inner, silence ? &*silence : nullptr, clips ? &*clips : nullptr,
+                      meter ? &*meter : nullptr);
+  }
+  /// The loudness figures where the meter runs and the run prints them.
+  std::optional<LoudnessFigures> Loudness(const Options& options) const {
+    if (!meter || !options.loudness) return std::nullopt;
+    return meter->Figures();
   }
   void Finish() {
     if (silence) silence->Finish();
@@ -238,12 +267,13 @@ struct Events {
 
 // The picture drawn from the scan's records, with the lists of silences
 // and clips after it. Returns the exit status.
-int DrawFromRecords(const Options& options, const Arguments& args, const ScanPlan& linesPlan,
-                    const BarStyle& style, Source& source, Output& out, Output& err) {
+int DrawFromRecords(const Options& options, const Arguments& args, const WavAttributes& wav,
+                    const ScanPlan& linesPlan, const BarStyle& style, Source& source, Output& out,
+                    Output& err) {
   ScanPlan plan = linesPlan;
   plan.lineLengths = style.level == BarLevel::kMean;
   BarPicture picture(out, plan, style);
-  Events events(options, plan);
+  Events events(options, plan, wav);
   WithEvents sink = events.Around(picture);
   Peaks peaks;
   Stats stats;
@@ -253,12 +283,13 @@ int DrawFromRecords(const Options& options, const Arguments& args, const ScanPla
   if (events.silence) PutSilenceLines(out, plan, *events.silence);
   if (events.clips) PutClipLines(out, plan, *events.clips);
   if (style.db) {
-    PutF(out, kFloorFormat, style.floor);
+    PutF(out, IsLoudness(style.level) ? kLoudnessFloorFormat : kFloorFormat, style.floor);
     PutPeaks(plan, peaks, out);
   } else {
     PutSummary(plan, peaks, out);
   }
   if (options.summary) PutStatsTable(out, plan, stats);
+  if (const auto loudness = events.Loudness(options)) PutLoudnessLines(out, plan, *loudness);
   return 0;
 }
 
@@ -300,7 +331,12 @@ int ScanAndShow(const Options& options, const Arguments& args, const WavAttribut
   if (options.mode == OutputMode::kPicture && DrawsFromRecords(options)) {
     BarStyle style = options.style;
     style.width = WidthFor(options.width, around);
-    return DrawFromRecords(options, args, plan, style, source, out, err);
+    return DrawFromRecords(options, args, wav, plan, style, source, out, err);
+  }
+  if (options.mode == OutputMode::kPicture && options.loudness) {
+    // The plain picture with the meter beside it: its bars are the records'
+    // mean, to the dot.
+    return DrawFromRecords(options, args, wav, plan, options.style, source, out, err);
   }
   if (options.mode == OutputMode::kPicture) {
     const Peaks peaks =
@@ -312,29 +348,33 @@ int ScanAndShow(const Options& options, const Arguments& args, const WavAttribut
     if (options.summary) PutStatsTable(out, plan, stats);
     return 0;
   }
+  Events events(options, plan, wav);
   if (options.mode == OutputMode::kJson) {
-    PutJsonFile(out, RunFacts{args.path, wav, plan});
-    JsonBlocks blocks(out, plan);
-    Events events(options, plan);
+    PutJsonFile(out, RunFacts{args.path, wav, plan, events.meter ? &events.weights : nullptr});
+    JsonBlocks blocks(out, plan, options.loudness);
     WithEvents sink = events.Around(blocks);
     if (any) stats = ScanBlocks(source, plan, sink);
     if (source.error != 0) return ReadFailed(args.path, source.error, err);
     events.Finish();
     if (events.silence) PutJsonSilences(out, plan, *events.silence);
     if (events.clips) PutJsonClips(out, plan, *events.clips);
-    PutJsonSummary(out, plan, stats);
+    const std::optional<LoudnessFigures> figures = events.Loudness(options);
+    PutJsonSummary(out, plan, stats, figures ? &*figures : nullptr);
     return 0;
   }
   if (options.summary) {
     NoBlocks none;
-    if (any) stats = ScanBlocks(source, plan, none);
+    WithEvents sink = events.Around(none);
+    if (any) stats = ScanBlocks(source, plan, sink);
     if (source.error != 0) return ReadFailed(args.path, source.error, err);
-    PutCsvSummary(out, plan, stats);
+    const std::optional<LoudnessFigures> figures = events.Loudness(options);
+    PutCsvSummary(out, plan, stats, figures ? &*figures : nullptr);
     return 0;
   }
-  PutCsvHeader(out, plan);
-  CsvBlocks blocks(out, plan);
-  if (any) ScanBlocks(source, plan, blocks);
+  PutCsvHeader(out, plan, options.loudness);
+  CsvBlocks blocks(out, plan, options.loudness);
+  WithEvents sink = events.Around(blocks);
+  if (any) ScanBlocks(source, plan, sink);
   if (source.error != 0) return ReadFailed(args.path, source.error, err);
   return 0;
 }
@@ -364,6 +404,19 @@ int CheckAndScan(const Options& options, const Arguments& args, const WavAttribu
   if (plan.decoder == Decoder::kNone) {
     PutLine(talk, kBadFrameMessage);
     return 1;
+  }
+  if (MetersLoudness(options)) {
+    const char* problem = nullptr;
+    if (wav.sampleRate < kLowestLoudnessRate || wav.sampleRate > kHighestLoudnessRate) {
+      problem = kLoudnessRate;
+    } else if (options.dualMono && wav.channels != 1) {
+      problem = kDualMonoChannels;
+    }
+    if (problem != nullptr) {
+      Put(err, "ampdots: ");
+      PutLine(err, problem);
+      return 1;
+    }
   }
   // A file is opened again for the scan, as it was for the probe; a stream
   // can be read only once, and goes on from where the probe stopped.

@@ -37,15 +37,16 @@ constexpr double kSurround = 1.41;
 #undef AMPDOTS_PEAK_NAME
 
 #if defined(__x86_64__) || defined(__i386__)
-#define AMPDOTS_PEAK_TARGET __attribute__((target("avx2,fma")))
+#define AMPDOTS_PEAK_TARGET __attribute__((target("avx2")))
 #define AMPDOTS_PEAK_NAME PeakAvx2
 #include "loudness/peak_kernel.inc"
 #undef AMPDOTS_PEAK_TARGET
 #undef AMPDOTS_PEAK_NAME
-bool HasAvx2() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+bool HasAvx2() { return __builtin_cpu_supports("avx2"); }
 #else
-std::uint32_t PeakAvx2(const Oversampler& o, const float* in, std::size_t frames, float* out) {
-  return PeakPlain(o, in, frames, out);
+template <std::size_t kTaps>
+std::uint32_t PeakAvx2(const Oversampler& o, const float* in, std::size_t frames) {
+  return PeakPlain<kTaps>(o, in, frames);
 }
 bool HasAvx2() { return false; }
 #endif
@@ -67,6 +68,18 @@ bool Due(std::uint64_t now, std::uint64_t first, std::uint64_t step) {
 double Finite(double x) {
   if (std::isnan(x)) return 0.0;
   return std::clamp(x, -kLargestSample, kLargestSample);
+}
+
+// The sum of ring[k & mask] for k from `from` to `to`, in four running
+// sums (one add's wait each, not one a term).
+double SumOf(const double* ring, std::uint64_t mask, std::uint64_t from, std::uint64_t to) {
+  double sum[4] = {0.0, 0.0, 0.0, 0.0};
+  std::uint64_t k = from;
+  for (; k + 4 <= to; k += 4) {
+    for (std::uint64_t j = 0; j < 4; ++j) sum[j] += ring[(k + j) & mask];
+  }
+  for (; k < to; ++k) sum[0] += ring[k & mask];
+  return (sum[0] + sum[1]) + (sum[2] + sum[3]);
 }
 
 std::size_t BinOf(double loudness) {
@@ -187,127 +200,169 @@ LoudnessMeter::LoudnessMeter(const ScanPlan& plan, const ChannelWeights& weights
       block_(std::max<std::uint64_t>(1, FramesOf(0.4, plan.sampleRate))),
       step_(std::max<std::uint64_t>(1, FramesOf(0.1, plan.sampleRate))),
       shortTerm_(std::max<std::uint64_t>(1, FramesOf(3.0, plan.sampleRate))),
-      sub_(std::bit_floor(std::max<std::uint64_t>(1, plan.sampleRate / 100))),
+      sub_(std::max<std::uint64_t>(1, plan.sampleRate / 100)),
       frameRing_(std::bit_ceil(shortTerm_ + 1)),
       subRing_(std::bit_ceil(shortTerm_ / sub_ + 2)),
-      samples_(kMaxChannels * (kMaxPeakTaps + kPiece)),
-      squares_(kPiece),
-      scratch_(kPiece) {}
+      samples_(kMaxChannels * (kMaxPeakTaps + kSlice)),
+      channelSquares_(kMaxChannels * kSlice),
+      squares_(kSlice) {
+  if (plan.channels >= 2 && plan.worker != WorkerUse::kNever) {
+    side_ = std::make_unique<SideThread>();
+    if (!side_->Running()) side_.reset();
+  }
+}
+
+LoudnessMeter::~LoudnessMeter() = default;
 
 void LoudnessMeter::Add(const FrameRun& run) { Add(run.bytes, run.frames); }
 
 void LoudnessMeter::Add(const std::uint8_t* bytes, std::size_t frames) {
   while (frames > 0) {
-    const std::uint64_t room = NextEvent() - frames_;
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(frames, room));
-    Piece(bytes, piece);
-    bytes += piece * plan_.frameBytes;
-    frames -= piece;
+    const std::size_t slice = std::min(frames, kSlice);
+    Channels(bytes, slice);
+    Walk(slice);
+    bytes += slice * plan_.frameBytes;
+    frames -= slice;
   }
 }
 
-std::uint64_t LoudnessMeter::NextEvent() const {
-  // Every sub_ frames the windows are measured, and none is longer than a piece.
-  std::uint64_t next = (frames_ / sub_ + 1) * sub_;
-  next = std::min(next, NextOf(frames_, block_, step_));
-  next = std::min(next, NextOf(frames_, shortTerm_, step_));
-  return std::min(next, frames_ + kPiece);
+// Each channel on its own: the first half here, the rest on the side
+// thread; then the frames' sums, channel after channel as one thread would.
+void LoudnessMeter::Channels(const std::uint8_t* bytes, std::size_t frames) {
+  const std::uint32_t channels = plan_.channels;
+  const std::uint32_t here = side_ ? channels / 2 : channels;
+  auto rest = [&] {
+    for (std::uint32_t c = here; c < channels; ++c) Channel(c, bytes, frames);
+  };
+  if (side_) side_->Post(rest);
+  for (std::uint32_t c = 0; c < here; ++c) Channel(c, bytes, frames);
+  if (side_) side_->Await();
+  double* sum = squares_.data();
+  std::fill(sum, sum + frames, 0.0);
+  for (std::uint32_t c = 0; c < channels; ++c) {
+    if (weights_.weight[c] == 0.0) continue;
+    const double* squares = channelSquares_.data() + c * kSlice;
+    for (std::size_t i = 0; i < frames; ++i) sum[i] += squares[i];
+  }
 }
 
-void LoudnessMeter::Piece(const std::uint8_t* bytes, std::size_t frames) {
-  Decode(bytes, frames);
-  Weigh(frames);
-  Peaks(frames);
-  Keep(frames);
-  Measure();
+void LoudnessMeter::Channel(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames) {
+  Decode(c, bytes, frames);
+  Weigh(c, frames);
+  Peaks(c, frames);
 }
 
-// Samples as fractions of full scale, by channel, after each channel's
-// kept history.
-void LoudnessMeter::Decode(const std::uint8_t* bytes, std::size_t frames) {
-  const std::size_t stride = kMaxPeakTaps + kPiece;
+// The channel's samples as fractions of full scale, after its kept history.
+void LoudnessMeter::Decode(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames) {
+  float* to = samples_.data() + c * (kMaxPeakTaps + kSlice) + kMaxPeakTaps;
+  const std::size_t stride = plan_.frameBytes;
   VisitFormat(plan_.decoder, [&](auto format) {
     using F = decltype(format);
-    for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-      float* to = samples_.data() + c * stride + kMaxPeakTaps;
-      const std::uint8_t* at = bytes;
-      if constexpr (F::kFloat) {
-        at += c * F::Sample::kWidth;
-        for (std::size_t i = 0; i < frames; ++i, at += plan_.frameBytes) {
-          to[i] = static_cast<float>(Finite(static_cast<double>(F::Sample::Read(at))));
-        }
-      } else {
-        using Layout = typename F::Layout;
-        constexpr double kScale = 1.0 / (128.0 * Layout::kTopByteOne);
-        at += c * Layout::kWidth;
-        for (std::size_t i = 0; i < frames; ++i, at += plan_.frameBytes) {
-          to[i] = static_cast<float>(Layout::Value(at) * kScale);
-        }
+    if constexpr (F::kFloat) {
+      const std::uint8_t* at = bytes + c * F::Sample::kWidth;
+      for (std::size_t i = 0; i < frames; ++i, at += stride) {
+        to[i] = static_cast<float>(Finite(static_cast<double>(F::Sample::Read(at))));
+      }
+    } else {
+      using Layout = typename F::Layout;
+      constexpr float kScale = static_cast<float>(1.0 / (128.0 * Layout::kTopByteOne));
+      const std::uint8_t* at = bytes + c * Layout::kWidth;
+      for (std::size_t i = 0; i < frames; ++i, at += stride) {
+        to[i] = static_cast<float>(Layout::Value(at)) * kScale;
       }
     }
   });
 }
 
-// Each frame's sum over the channels of weight x (K-weighted sample)^2.
-void LoudnessMeter::Weigh(std::size_t frames) {
-  const std::size_t stride = kMaxPeakTaps + kPiece;
-  double* out = squares_.data();
-  std::fill(out, out + frames, 0.0);
-  const Biquad& s = filter_.shelf;
-  const Biquad& h = filter_.highPass;
-  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-    const double weight = weights_.weight[c];
-    if (weight == 0.0) continue;
-    const float* x = samples_.data() + c * stride + kMaxPeakTaps;
-    ChannelState& st = channel_[c];
-    double s1 = st.shelf1, s2 = st.shelf2, p1 = st.pass1, p2 = st.pass2;
-    for (std::size_t i = 0; i < frames; ++i) {
-      const double in = x[i];
-      const double shelved = s.b0 * in + s1;
-      s1 = s.b1 * in - s.a1 * shelved + s2;
-      s2 = s.b2 * in - s.a2 * shelved;
-      const double y = h.b0 * shelved + p1;
-      p1 = h.b1 * shelved - h.a1 * y + p2;
-      p2 = h.b2 * shelved - h.a2 * y;
-      out[i] += weight * (y * y);
-    }
-    st.shelf1 = s1;
-    st.shelf2 = s2;
-    st.pass1 = p1;
-    st.pass2 = p2;
-  }
-}
-
-void LoudnessMeter::Peaks(std::size_t frames) {
-  const std::size_t stride = kMaxPeakTaps + kPiece;
-  const std::size_t keep = oversampler_.taps - 1;
-  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-    float* base = samples_.data() + c * stride;
-    float* x = base + kMaxPeakTaps;
-    ChannelState& st = channel_[c];
-    std::memcpy(x - keep, st.history, keep * sizeof(float));
-    float sample = st.samplePeak;
-    for (std::size_t i = 0; i < frames; ++i) sample = std::max(sample, std::fabs(x[i]));
-    st.samplePeak = sample;
-    const std::uint32_t bits = vector_ ? PeakAvx2(oversampler_, x, frames, scratch_.data())
-                                       : PeakPlain(oversampler_, x, frames, scratch_.data());
-    st.peak = std::max(st.peak, std::bit_cast<float>(bits));
-    // The last taps - 1 samples, which may reach back into the history.
-    std::memmove(st.history, x + frames - keep, keep * sizeof(float));
-  }
-}
-
-void LoudnessMeter::Keep(std::size_t frames) {
-  const std::uint64_t mask = frameRing_.size() - 1;
+// The channel's weight x (K-weighted sample)^2, frame by frame. Each
+// filter's own output is subtracted last, so that the chain from one
+// output to the next is one product and one difference long.
+void LoudnessMeter::Weigh(std::uint32_t c, std::size_t frames) {
+  const double weight = weights_.weight[c];
+  if (weight == 0.0) return;
+  const float* x = samples_.data() + c * (kMaxPeakTaps + kSlice) + kMaxPeakTaps;
+  double* out = channelSquares_.data() + c * kSlice;
+  const Biquad s = filter_.shelf;
+  const Biquad h = filter_.highPass;
+  ChannelState& st = channel_[c];
+  double in1 = st.in1, in2 = st.in2, y1 = st.shelf1, y2 = st.shelf2, v1 = st.pass1, v2 = st.pass2;
   for (std::size_t i = 0; i < frames; ++i) {
-    frameRing_[(frames_ + i) & mask] = squares_[i];
-    openSub_ += squares_[i];
+    const double in = x[i];
+    const double y = (s.b0 * in + s.b1 * in1 + s.b2 * in2 - s.a2 * y2) - s.a1 * y1;
+    const double v = (h.b0 * y + h.b1 * y1 + h.b2 * y2 - h.a2 * v2) - h.a1 * v1;
+    in2 = in1;
+    in1 = in;
+    y2 = y1;
+    y1 = y;
+    v2 = v1;
+    v1 = v;
+    out[i] = weight * (v * v);
+  }
+  st.in1 = in1;
+  st.in2 = in2;
+  st.shelf1 = y1;
+  st.shelf2 = y2;
+  st.pass1 = v1;
+  st.pass2 = v2;
+}
+
+void LoudnessMeter::Peaks(std::uint32_t c, std::size_t frames) {
+  float* x = samples_.data() + c * (kMaxPeakTaps + kSlice) + kMaxPeakTaps;
+  const std::size_t keep = oversampler_.taps - 1;
+  ChannelState& st = channel_[c];
+  std::memcpy(x - keep, st.history, keep * sizeof(float));
+  std::uint32_t bits = 0;
+  switch (oversampler_.taps) {
+    case 12:
+      bits =
+          vector_ ? PeakAvx2<12>(oversampler_, x, frames) : PeakPlain<12>(oversampler_, x, frames);
+      break;
+    case kMaxPeakTaps:
+      bits = vector_ ? PeakAvx2<kMaxPeakTaps>(oversampler_, x, frames)
+                     : PeakPlain<kMaxPeakTaps>(oversampler_, x, frames);
+      break;
+    default:
+      bits = vector_ ? PeakAvx2<1>(oversampler_, x, frames) : PeakPlain<1>(oversampler_, x, frames);
+      break;
+  }
+  st.peak = std::max(st.peak, std::bit_cast<float>(bits));
+  // The last taps - 1 samples, which may reach back into the history.
+  std::memmove(st.history, x + frames - keep, keep * sizeof(float));
+}
+
+// The frames' sums into the windows, measured wherever a window is due.
+void LoudnessMeter::Walk(std::size_t frames) {
+  const double* squares = squares_.data();
+  while (frames > 0) {
+    const std::size_t piece =
+        static_cast<std::size_t>(std::min<std::uint64_t>(frames, NextEvent() - frames_));
+    Keep(squares, piece);
+    Measure();
+    squares += piece;
+    frames -= piece;
+  }
+}
+
+std::uint64_t LoudnessMeter::NextEvent() const {
+  std::uint64_t next = (frames_ / sub_ + 1) * sub_;
+  next = std::min(next, NextOf(frames_, block_, step_));
+  return std::min(next, NextOf(frames_, shortTerm_, step_));
+}
+
+void LoudnessMeter::Keep(const double* squares, std::size_t frames) {
+  const std::uint64_t mask = frameRing_.size() - 1;
+  double* ring = frameRing_.data();
+  double open = openSub_;
+  for (std::size_t i = 0; i < frames; ++i) {
+    ring[(frames_ + i) & mask] = squares[i];
+    open += squares[i];
   }
   frames_ += frames;
   if (frames_ % sub_ == 0) {
-    subRing_[(frames_ / sub_ - 1) & (subRing_.size() - 1)] = openSub_;
-    openSub_ = 0.0;
+    subRing_[(frames_ / sub_ - 1) & (subRing_.size() - 1)] = open;
+    open = 0.0;
   }
+  openSub_ = open;
 }
 
 double LoudnessMeter::WindowSum(std::uint64_t length) const {
@@ -316,16 +371,14 @@ double LoudnessMeter::WindowSum(std::uint64_t length) const {
   const std::uint64_t frameMask = frameRing_.size() - 1;
   const std::uint64_t subMask = subRing_.size() - 1;
   const auto frames = [&](std::uint64_t from, std::uint64_t to) {
-    double sum = 0.0;
-    for (std::uint64_t f = from; f < to; ++f) sum += frameRing_[f & frameMask];
-    return sum;
+    return SumOf(frameRing_.data(), frameMask, from, to);
   };
   const std::uint64_t firstSub = (start + sub_ - 1) / sub_;
   const std::uint64_t endSub = end / sub_;
   if (firstSub >= endSub) return frames(start, end);
-  double sum = frames(start, firstSub * sub_);
-  for (std::uint64_t k = firstSub; k < endSub; ++k) sum += subRing_[k & subMask];
-  return sum + frames(endSub * sub_, end);
+  const double head = frames(start, firstSub * sub_);
+  const double middle = SumOf(subRing_.data(), subMask, firstSub, endSub);
+  return head + middle + frames(endSub * sub_, end);
 }
 
 void LoudnessMeter::Measure() {
@@ -364,7 +417,7 @@ LoudnessFigures LoudnessMeter::Figures() const {
   figures.maxShortTerm = maxShortTerm_ < 0.0 ? -kInf : LoudnessOf(maxShortTerm_);
   for (std::uint32_t c = 0; c < plan_.channels; ++c) {
     const ChannelState& st = channel_[c];
-    const double peak = std::max(st.peak, st.samplePeak);
+    const double peak = st.peak;
     figures.truePeak[c] = 20.0 * std::log10(peak);
   }
   return figures;

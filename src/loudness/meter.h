@@ -8,11 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "loudness/filters.h"
 #include "scan/blocks.h"
 #include "scan/plan.h"
+#include "scan/worker.h"
 
 namespace ampdots {
 
@@ -92,8 +94,12 @@ struct LoudnessFigures {
 class LoudnessMeter {
  public:
   /// `vector`: the true peak's loops in vector lanes where the processor
-  /// has them.
+  /// has them. The channels are shared with a thread of the meter's own
+  /// unless the plan never uses a worker.
   LoudnessMeter(const ScanPlan& plan, const ChannelWeights& weights, bool vector);
+  ~LoudnessMeter();
+  LoudnessMeter(const LoudnessMeter&) = delete;
+  LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
   /// The next frames of the interval, in order.
   void Add(const FrameRun& run);
@@ -106,11 +112,13 @@ class LoudnessMeter {
   LoudnessFigures Figures() const;
 
  private:
-  void Piece(const std::uint8_t* bytes, std::size_t frames);
-  void Decode(const std::uint8_t* bytes, std::size_t frames);
-  void Weigh(std::size_t frames);
-  void Peaks(std::size_t frames);
-  void Keep(std::size_t frames);
+  void Channels(const std::uint8_t* bytes, std::size_t frames);
+  void Channel(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames);
+  void Decode(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames);
+  void Weigh(std::uint32_t c, std::size_t frames);
+  void Peaks(std::uint32_t c, std::size_t frames);
+  void Walk(std::size_t frames);
+  void Keep(const double* squares, std::size_t frames);
   void Measure();
   /// The sum of weighted squares of the `length` frames before the last one
   /// added, which must all be kept.
@@ -125,14 +133,15 @@ class LoudnessMeter {
   std::uint64_t block_;      ///< frames of the momentary window and the gating blocks
   std::uint64_t step_;       ///< frames between gating blocks and short-term values
   std::uint64_t shortTerm_;  ///< frames of the short-term window
-  std::uint64_t sub_;        ///< frames a kept partial sum, a power of two
+  std::uint64_t sub_;        ///< frames a kept partial sum: 10 ms
   std::uint64_t frames_ = 0;
 
   struct ChannelState {
-    double shelf1 = 0.0, shelf2 = 0.0, pass1 = 0.0, pass2 = 0.0;
+    // The last two inputs and outputs of the shelf, and outputs of the
+    // high-pass (whose inputs are the shelf's outputs).
+    double in1 = 0.0, in2 = 0.0, shelf1 = 0.0, shelf2 = 0.0, pass1 = 0.0, pass2 = 0.0;
     float history[kMaxPeakTaps] = {};  ///< the last taps - 1 samples, oldest first
-    float peak = 0.0f;                 ///< largest |x| between samples
-    float samplePeak = 0.0f;
+    float peak = 0.0f;                 ///< largest |x| at and between samples
   };
   ChannelState channel_[kMaxChannels];
 
@@ -147,12 +156,13 @@ class LoudnessMeter {
   double maxMomentary_ = -1.0;  ///< mean squares; -1 before any
   double maxShortTerm_ = -1.0;
 
-  // One piece of frames at a time: samples by channel, then the weighted
-  // squares of each frame.
-  static constexpr std::size_t kPiece = 4096;
+  // A slice of frames at a time: each channel's samples after its kept
+  // history, and its weighted K-filtered squares; then their sums by frame.
+  static constexpr std::size_t kSlice = 65536;
   std::vector<float> samples_;
+  std::vector<double> channelSquares_;
   std::vector<double> squares_;
-  std::vector<float> scratch_;
+  std::unique_ptr<SideThread> side_;
 };
 
 }  // namespace ampdots

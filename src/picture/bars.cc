@@ -35,13 +35,17 @@ double BarUnits(const BarStyle& style, const ScanPlan& plan, const BlockRecord& 
   // The plain picture's own length, untouched, so that its bars come out
   // to the dot.
   if (style.level == BarLevel::kMean) return block.length;
+  const double full = 128.0 * static_cast<double>(plan.magnification);
+  // A loudness stands as the level whose dB it is.
+  if (style.level == BarLevel::kMomentary) return std::pow(10.0, block.momentary / 20.0) * full;
+  if (style.level == BarLevel::kShortTerm) return std::pow(10.0, block.shortTerm / 20.0) * full;
   double loudest = 0.0;
   for (std::uint32_t c = 0; c < plan.channels; ++c) {
     if (channel < 0 || static_cast<std::uint32_t>(channel) == c) {
       loudest = std::max(loudest, ChannelValue(style.level, block.stats, c));
     }
   }
-  return loudest * 128.0 * static_cast<double>(plan.magnification);
+  return loudest * full;
 }
 
 BarCells CellsOf(const BarStyle& style, const ScanPlan& plan, double level, std::size_t area) {

@@ -16,13 +16,19 @@
 namespace ampdots {
 
 /// What a bar measures: the plain picture's mean magnitude, or the block's
-/// peak or RMS (of the loudest channel, or of each with `split`).
-enum class BarLevel { kMean, kPeak, kRms };
+/// peak or RMS (of the loudest channel, or of each with `split`), or the
+/// momentary or short-term loudness at its end (of all channels together).
+enum class BarLevel { kMean, kPeak, kRms, kMomentary, kShortTerm };
+
+/// Whether a level is a loudness, which needs a meter beside the scan.
+constexpr bool IsLoudness(BarLevel level) {
+  return level == BarLevel::kMomentary || level == BarLevel::kShortTerm;
+}
 
 struct BarStyle {
   BarLevel level = BarLevel::kMean;
   bool db = false;       ///< a dot per dB above `floor`, times the magnification
-  double floor = -60.0;  ///< dBFS
+  double floor = -60.0;  ///< dBFS, or LUFS for a loudness
   /// Columns a whole line may take, tabs stopping every 8: full scale fills
   /// what the stamp leaves. 0: a dot per unit, however long.
   std::uint32_t width = 0;

@@ -81,6 +81,20 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
 
 void PutCrLf(Output& out) { Put(out, "\r\n"); }
 
+// The interval's loudness figures as records name them.
+struct LoudnessField {
+  const char* name;
+  double (*value)(const LoudnessFigures&);
+};
+constexpr LoudnessField kLoudnessFields[] = {
+    {"integrated_lufs", [](const LoudnessFigures& f) { return f.integrated; }},
+    {"loudness_range_lu", [](const LoudnessFigures& f) { return f.range.range; }},
+    {"loudness_range_low_lufs", [](const LoudnessFigures& f) { return f.range.low; }},
+    {"loudness_range_high_lufs", [](const LoudnessFigures& f) { return f.range.high; }},
+    {"max_momentary_lufs", [](const LoudnessFigures& f) { return f.maxMomentary; }},
+    {"max_short_term_lufs", [](const LoudnessFigures& f) { return f.maxShortTerm; }},
+};
+
 }  // namespace
 
 std::string_view FormatName(Decoder decoder) {
@@ -119,7 +133,12 @@ void PutJsonFile(Output& out, const RunFacts& run) {
   PutF(out, ",\"channels\":%u,\"rate\":%u", plan.channels, plan.sampleRate);
   PutF(out, ",\"frames\":%u,\"start_frame\":%u,\"end_frame\":%u", run.wav.frameCount,
        plan.startFrame, plan.endFrame);
-  PutF(out, ",\"resolution\":%u}\n", plan.resolution);
+  PutF(out, ",\"resolution\":%u", plan.resolution);
+  if (run.weights != nullptr) {
+    PutJsonArray(out, "loudness_weights", plan,
+                 [&](std::uint32_t c) { PutF(out, "%g", run.weights->weight[c]); });
+  }
+  Put(out, "}\n");
 }
 
 void JsonBlocks::Block(const BlockRecord& block) {
@@ -140,10 +159,17 @@ void JsonBlocks::Block(const BlockRecord& block) {
                [&](std::uint32_t c) { PutNumber(out_, figures(c).rmsDb, 2, Style::kJson); });
   PutJsonArray(out_, "clipped", plan_,
                [&](std::uint32_t c) { PutCount(out_, block.stats.channel[c].clipped); });
+  if (loudness_) {
+    Put(out_, ",\"momentary_lufs\":");
+    PutNumber(out_, block.momentary, 2, Style::kJson);
+    Put(out_, ",\"short_term_lufs\":");
+    PutNumber(out_, block.shortTerm, 2, Style::kJson);
+  }
   Put(out_, "}\n");
 }
 
-void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
+void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval,
+                    const LoudnessFigures* loudness) {
   PutF(out, "{\"type\":\"summary\",\"frames\":%llu",
        static_cast<unsigned long long>(interval.frames));
   Figures figures[kMaxChannels];
@@ -165,14 +191,23 @@ void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
   number("crest_db", &Figures::crestDb, 2);
   count("clipped", &Figures::clipped);
   count("nan", &Figures::nan);
+  if (loudness != nullptr) {
+    PutJsonArray(out, "true_peak_dbtp", plan,
+                 [&](std::uint32_t c) { PutNumber(out, loudness->truePeak[c], 2, Style::kJson); });
+    for (const LoudnessField& field : kLoudnessFields) {
+      PutF(out, ",\"%s\":", field.name);
+      PutNumber(out, field.value(*loudness), 2, Style::kJson);
+    }
+  }
   Put(out, "}\n");
 }
 
-void PutCsvHeader(Output& out, const ScanPlan& plan) {
+void PutCsvHeader(Output& out, const ScanPlan& plan, bool loudness) {
   Put(out, "frame,frames,time,bar");
   for (std::uint32_t c = 1; c <= plan.channels; ++c) {
     PutF(out, ",peak_dbfs_%u,rms_dbfs_%u,clipped_%u", c, c, c);
   }
+  if (loudness) Put(out, ",momentary_lufs,short_term_lufs");
   PutCrLf(out);
 }
 
@@ -193,11 +228,22 @@ void CsvBlocks::Block(const BlockRecord& block) {
     PutChar(out_, ',');
     PutCount(out_, f.clipped);
   }
+  if (loudness_) {
+    PutChar(out_, ',');
+    PutNumber(out_, block.momentary, 2, Style::kCsv);
+    PutChar(out_, ',');
+    PutNumber(out_, block.shortTerm, 2, Style::kCsv);
+  }
   PutCrLf(out_);
 }
 
-void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
+void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval,
+                   const LoudnessFigures* loudness) {
   Put(out, "channel,frames,peak_dbfs,peak_time,rms_dbfs,dc,crest_db,clipped,nan");
+  if (loudness != nullptr) {
+    Put(out, ",true_peak_dbtp");
+    for (const LoudnessField& field : kLoudnessFields) PutF(out, ",%s", field.name);
+  }
   PutCrLf(out);
   for (std::uint32_t c = 0; c < plan.channels; ++c) {
     const Figures f = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
@@ -211,6 +257,14 @@ void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval) {
     PutCount(out, f.clipped);
     PutChar(out, ',');
     PutCount(out, f.nan);
+    if (loudness != nullptr) {
+      PutChar(out, ',');
+      PutNumber(out, loudness->truePeak[c], 2, Style::kCsv);
+      for (const LoudnessField& field : kLoudnessFields) {
+        PutChar(out, ',');
+        PutNumber(out, field.value(*loudness), 2, Style::kCsv);
+      }
+    }
     PutCrLf(out);
   }
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "io/output.h"
+#include "loudness/meter.h"
 #include "scan/blocks.h"
 #include "scan/plan.h"
 #include "wav/probe.h"
@@ -23,38 +24,49 @@ struct RunFacts {
   const char* path;
   const WavAttributes& wav;
   const ScanPlan& plan;
+  const ChannelWeights* weights = nullptr;  ///< where loudness is measured
 };
 
 /// The JSON Lines of a run: the file record first, a block record per
-/// whole line, the summary record last.
+/// whole line, the summary record last. With `loudness`, blocks carry
+/// their momentary and short-term loudness and the summary the figures.
 void PutJsonFile(Output& out, const RunFacts& run);
-void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval);
+void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval,
+                    const LoudnessFigures* loudness = nullptr);
 
 class JsonBlocks final : public BlockSink {
  public:
-  JsonBlocks(Output& out, const ScanPlan& plan) : out_(out), plan_(plan) {}
+  JsonBlocks(Output& out, const ScanPlan& plan, bool loudness = false)
+      : out_(out), plan_(plan), loudness_(loudness) {}
   void Block(const BlockRecord& block) override;
   bool Failed() const override { return out_.failed; }
 
  private:
   Output& out_;
   const ScanPlan& plan_;
+  bool loudness_;
 };
 
 /// CSV (RFC 4180, lines ending in CRLF): a header row, then a row per whole
 /// line; or, for the summary, a row per channel.
-void PutCsvHeader(Output& out, const ScanPlan& plan);
-void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval);
+/// With `loudness`, a block's row ends in its momentary and short-term
+/// loudness, and a channel's summary row in its true peak and the
+/// interval's loudness figures.
+void PutCsvHeader(Output& out, const ScanPlan& plan, bool loudness = false);
+void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval,
+                   const LoudnessFigures* loudness = nullptr);
 
 class CsvBlocks final : public BlockSink {
  public:
-  CsvBlocks(Output& out, const ScanPlan& plan) : out_(out), plan_(plan) {}
+  CsvBlocks(Output& out, const ScanPlan& plan, bool loudness = false)
+      : out_(out), plan_(plan), loudness_(loudness) {}
   void Block(const BlockRecord& block) override;
   bool Failed() const override { return out_.failed; }
 
  private:
   Output& out_;
   const ScanPlan& plan_;
+  bool loudness_;
 };
 
 /// The picture's summary table: a column per channel, a row per figure.

@@ -4,6 +4,7 @@
 #ifndef AMPDOTS_SCAN_BLOCKS_H_
 #define AMPDOTS_SCAN_BLOCKS_H_
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +22,11 @@ struct BlockRecord {
   std::uint32_t frames = 0;
   double length = 0.0;
   Stats stats;
+  /// LUFS of the 400 ms and 3 s windows that end at the block's last frame,
+  /// where a loudness meter runs beside the scan (it fills them in on the
+  /// way to the renderers); -inf until a window is full.
+  double momentary = -HUGE_VAL;
+  double shortTerm = -HUGE_VAL;
 };
 
 /// Frames as read, `frames` of them from `firstFrame` at `bytes`, with

@@ -27,7 +27,7 @@ struct Worker {
   void* arg = nullptr;
 };
 
-Worker worker;
+Worker theWorker;
 
 // Sleeps while `word` holds `seen`, and wakes its sleepers: the futex calls
 // themselves, which keep the C++ runtime library out of the tool.
@@ -43,7 +43,7 @@ void Wake(std::atomic<int>& word) {
 // A job takes some tens of microseconds, so the wait for the other side is
 // mostly short: spin a little before sleeping. Returns the phase waited
 // for, or kStop.
-int AwaitPhase(int want) {
+int AwaitPhase(Worker& worker, int want) {
   int seen;
   for (int spin = 0; spin < 1024; ++spin) {
     seen = worker.phase.load(std::memory_order_acquire);
@@ -68,15 +68,16 @@ int AwaitPhase(int want) {
 }
 
 // Wakes the other side only where it sleeps: a wake is a system call.
-void Publish(int phase) {
+void Publish(Worker& worker, int phase) {
   worker.phase.store(phase);
   if (worker.sleepers.load() > 0) Wake(worker.phase);
 }
 
-void* WorkerMain(void*) {
-  while (AwaitPhase(kPosted) != kStop) {
+void* WorkerMain(void* arg) {
+  Worker& worker = *static_cast<Worker*>(arg);
+  while (AwaitPhase(worker, kPosted) != kStop) {
     worker.job(worker.arg);
-    Publish(kDone);
+    Publish(worker, kDone);
   }
   return nullptr;
 }
@@ -87,32 +88,56 @@ bool SeveralProcessors() {
   return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
 }
 
-}  // namespace
-
-bool StartWorker() {
+bool Start(Worker& worker) {
   if (worker.running || !SeveralProcessors()) return false;
   worker.phase.store(kIdle, std::memory_order_relaxed);
-  worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, nullptr) == 0;
+  worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
   return worker.running;
 }
 
-void PostJobCall(void (*run)(void*), void* job) {
+void Post(Worker& worker, void (*run)(void*), void* job) {
   worker.job = run;
   worker.arg = job;
-  Publish(kPosted);
+  Publish(worker, kPosted);
 }
 
-void AwaitJob() {
-  AwaitPhase(kDone);
+void Await(Worker& worker) {
+  AwaitPhase(worker, kDone);
   worker.phase.store(kIdle, std::memory_order_relaxed);
 }
 
-void StopWorker() {
+void Stop(Worker& worker) {
   if (!worker.running) return;
-  if (worker.phase.load(std::memory_order_acquire) == kPosted) AwaitJob();
-  Publish(kStop);
+  if (worker.phase.load(std::memory_order_acquire) == kPosted) Await(worker);
+  Publish(worker, kStop);
   pthread_join(worker.thread, nullptr);
   worker.running = false;
 }
+
+}  // namespace
+
+bool StartWorker() { return Start(theWorker); }
+void PostJobCall(void (*run)(void*), void* job) { Post(theWorker, run, job); }
+void AwaitJob() { Await(theWorker); }
+void StopWorker() { Stop(theWorker); }
+
+struct SideThread::State : Worker {};
+
+SideThread::SideThread() : state_(new State) {
+  if (!Start(*state_)) {
+    delete state_;
+    state_ = nullptr;
+  }
+}
+
+SideThread::~SideThread() {
+  if (state_ == nullptr) return;
+  Stop(*state_);
+  delete state_;
+}
+
+void SideThread::PostCall(void (*run)(void*), void* job) { ampdots::Post(*state_, run, job); }
+
+void SideThread::Await() { ampdots::Await(*state_); }
 
 }  // namespace ampdots

@@ -31,6 +31,32 @@ void AwaitJob();
 /// Ends the worker thread (after any job under way).
 void StopWorker();
 
+/// A thread of one's own, apart from the scan's worker, for work that runs
+/// while the scan's does (the loudness meter's second half of the
+/// channels). Started where the process may use several processors.
+class SideThread {
+ public:
+  SideThread();
+  ~SideThread();
+  SideThread(const SideThread&) = delete;
+  SideThread& operator=(const SideThread&) = delete;
+
+  /// False where the caller works alone.
+  bool Running() const { return state_ != nullptr; }
+  /// Has the thread call `job()`; `job` must live until Await returns.
+  template <typename Job>
+  void Post(Job& job) {
+    PostCall([](void* j) { (*static_cast<Job*>(j))(); }, &job);
+  }
+  /// Waits for the job posted last.
+  void Await();
+
+ private:
+  void PostCall(void (*run)(void*), void* job);
+  struct State;
+  State* state_;
+};
+
 }  // namespace ampdots
 
 #endif  // AMPDOTS_SCAN_WORKER_H_

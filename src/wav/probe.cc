@@ -155,6 +155,7 @@ ProbeResult Attributes(const Located& found, std::uint64_t length) {
   a.bytesPerSample = BytesPerSample(Assem2(f + 14));
   const bool extensible = Assem2(f) == kFormatExtensible;
   a.validBits = ValidBits(Assem2(f + 14), extensible ? Assem2(f + 18) : 0, a.bytesPerSample);
+  if (extensible) a.channelMask = Assem4(f + 20);
   a.dataOffset = found.data + 8;
   const std::uint32_t blockAlign = a.channels * a.bytesPerSample;
   if (blockAlign == 0) {

@@ -34,6 +34,9 @@ struct WavAttributes {
   std::uint32_t validBits = 0;
   std::uint32_t channels = 0;
   std::uint32_t formatCode = 0;  ///< the sub-format's code for an extensible header
+  /// Speaker positions of an extensible header's channels, one bit each in
+  /// the channels' order; 0 where the header gives none.
+  std::uint32_t channelMask = 0;
   std::uint64_t dataOffset = 0;  ///< file offset of the first frame
   std::uint32_t frameCount = 0;  ///< whole frames present (declared, for a stream)
 };

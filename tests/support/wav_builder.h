@@ -43,7 +43,8 @@ struct Format {
   std::uint32_t channels = 1;
   std::uint32_t sampleRate = 8000;
   std::uint32_t bitsPerSample = 16;
-  std::uint32_t formatCode = 1;  // 1 PCM, 3 float
+  std::uint32_t formatCode = 1;   // 1 PCM, 3 float
+  std::uint32_t channelMask = 0;  // extensible only; 0: the front pair for stereo, else the centre
 };
 
 /// "RIFF" size "WAVE" then chunks as they are added. The RIFF size is
@@ -70,7 +71,7 @@ class WavBuilder {
     if (extensible) {
       PutLe16(bytes_, 22);
       PutLe16(bytes_, f.bitsPerSample);
-      PutLe32(bytes_, f.channels == 2 ? 3 : 4);
+      PutLe32(bytes_, f.channelMask != 0 ? f.channelMask : f.channels == 2 ? 3 : 4);
       PutLe16(bytes_, f.formatCode);  // the subformat GUID's first two bytes
       const std::uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};

@@ -43,6 +43,12 @@ TEST(Probe, TagsFoundPastOtherChunks) {
   EXPECT_EQ(Probe(ext).attributes.dataOffset, 68u);
   EXPECT_EQ(Probe(ext).attributes.bytesPerSample, 3u);
   EXPECT_EQ(Probe(ext).attributes.frameCount, 3u);
+  EXPECT_EQ(Probe(ext).attributes.channelMask, 4u);
+  // The channel mask is the extensible header's alone.
+  const Bytes surround =
+      WavBuilder().Fmt({6, 48000, 16, 1, 0x60F}, true).Data(Bytes(12, 0)).Finish();
+  EXPECT_EQ(Probe(surround).attributes.channelMask, 0x60Fu);
+  EXPECT_EQ(Probe(list).attributes.channelMask, 0u);
   // Where the chunks cannot be walked (here: no RIFF header), the first
   // even match wins, even inside another chunk's text.
   Bytes decoy = WavBuilder()
