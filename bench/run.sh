@@ -11,8 +11,11 @@
 # names another ampdots binary (an older build, say) to time in the same
 # rounds, with its ratio to cat and the new/old ratio. AMPDOTS_BENCH_OPTIONS
 # names the formats timed with --summary, --json and --csv --summary
-# (default: pcm16 pcm24 float). Builds the tool and
-# the WAV generator in the release tree first.
+# (default: pcm16 pcm24 float). AMPDOTS_BENCH_LOUDNESS names the files
+# timed with --loudness against ffmpeg's ebur128 filter and libebur128, both
+# with true peak, where they are installed (default: loud16, 16-bit stereo
+# at 48 kHz). Builds the tool and the WAV generator in the release tree
+# first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/release
@@ -21,6 +24,8 @@ mib=${2:-1024}
 rounds=${3:-5}
 [ -f "$bin/build.ninja" ] || cmake --preset release > /dev/null
 cmake --build "$bin" --target ampdots make_wav > /dev/null
+# The loudness baseline, where libebur128 is installed.
+cmake --build "$bin" --target ebur128_file > /dev/null 2>&1 || true
 mkdir -p "$dir"
 
 make_if_missing() {  # NAME FORMAT MIB CHANNELS RATE
@@ -34,6 +39,7 @@ make_if_missing pcm8.wav pcm8 "$mib" 2 8000
 make_if_missing mulaw.wav mulaw "$mib" 2 8000
 make_if_missing double.wav double "$mib" 2 48000
 make_if_missing pcm24x6.wav pcm24 "$mib" 6 48000
+make_if_missing loud16.wav pcm16 "$mib" 2 48000
 make_if_missing lines.wav pcm16 26 1 44100  # a little over 300 s of mono
 "$bin/ampdots" "$dir/lines.wav" 0 300 1 > "$dir/lines.txt"
 
@@ -123,6 +129,42 @@ for name in ${AMPDOTS_BENCH_OPTIONS:-pcm16 pcm24 float}; do
     s=$(tr ' ' '\n' <<< "${times[$m]}" | grep . | median)
     printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$m" "$s" "$(calc "$size / 1048576 / $s")" \
       "$(printf 'ampdots/cat %.2f /picture %.2f' "$(calc "$s / $cat_s")" "$(calc "$s / $pic_s")")"
+  done
+  unset times
+done
+
+# Loudness of the whole file with true peak, against the tools people use
+# for it, in the same rounds.
+loud_peers=()
+command -v ffmpeg > /dev/null && loud_peers+=(ffmpeg)
+[ -x "$bin/ebur128_file" ] && loud_peers+=(libebur128)
+run_loudness() {  # WHO FILE
+  case $1 in
+    ampdots) "$bin/ampdots" --loudness --lines=50 "$2" 0 100000 ;;
+    ffmpeg) ffmpeg -nostdin -i "$2" -af ebur128=peak=true -f null - ;;
+    libebur128) "$bin/ebur128_file" "$2" ;;
+  esac
+}
+for name in ${AMPDOTS_BENCH_LOUDNESS:-loud16}; do
+  file="$dir/$name.wav"
+  size=$(stat -L -c %s "$file")
+  cat "$file" > /dev/null
+  declare -A times=()
+  for ((r = 0; r < rounds; r++)); do
+    times[cat]+="$(time_one cat "$file") "
+    for who in ampdots "${loud_peers[@]}"; do
+      times[$who]+="$(time_one run_loudness "$who" "$file") "
+    done
+  done
+  cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+  amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
+  for who in ampdots "${loud_peers[@]}"; do
+    s=$(tr ' ' '\n' <<< "${times[$who]}" | grep . | median)
+    case $who in
+      ampdots) ratio=$(printf 'loudness, ampdots/cat %.2f' "$(calc "$s / $cat_s")") ;;
+      *) ratio=$(printf '%s/ampdots %.1f' "$who" "$(calc "$s / $amp_s")") ;;
+    esac
+    printf '%-10s %-10s %8.3f %10.0f %s\n' "$name" "$who" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"
   done
   unset times
 done

@@ -104,7 +104,10 @@ int main(int argc, char** argv) {
                                                           {"--json", "f", "0", "1", "7"},
                                                           {"--csv", "--summary", "f", "0", "9"},
                                                           {"--summary", "f", "0", "9", "1"},
-                                                          {"--csv", "--", "f", "0", "1", "3"}};
+                                                          {"--csv", "--", "f", "0", "1", "3"},
+                                                          {"--loudness", "f", "0", "9", "100"},
+                                                          {"--json", "--loudness", "f", "0", "9"},
+                                                          {"--level=momentary", "f", "0", "9"}};
   int n = 0;
   bool ok = true;
   for (const Bytes& header : Headers()) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what ampdots needs to build and test on Debian or Ubuntu, if it is
-# not there yet: a C++20 compiler, CMake 3.25+, Ninja, GoogleTest and
-# libfuse3 with pkg-config (the tool alone needs only the first three; the
-# tests build a small failing filesystem with libfuse3, and skip those cases
-# without it).
+# not there yet: a C++20 compiler, CMake 3.25+, Ninja, GoogleTest, libfuse3
+# and libebur128 with pkg-config (the tool alone needs only the first three;
+# the tests build a small failing filesystem with libfuse3 and hold the
+# loudness meter to libebur128, and skip those cases without them).
 #   install-deps.sh [--ci]
 set -euo pipefail
 
@@ -16,6 +16,7 @@ command -v ninja >/dev/null || missing+=(ninja-build)
 command -v pkg-config >/dev/null || missing+=(pkg-config)
 pkg-config --exists fuse3 2>/dev/null || missing+=(libfuse3-dev)
 command -v fusermount3 >/dev/null || missing+=(fuse3)
+pkg-config --exists libebur128 2>/dev/null || missing+=(libebur128-dev)
 # --ci: also what continuous integration runs: clang with its fuzzing
 # runtime, valgrind, the format and lint checkers, groff for the manual page,
 # dpkg-dev for the package's dependencies, and the cross builds' tools.

@@ -31,8 +31,10 @@ check " " "$(complete_words ampdots --json a.wav '')"
 check "a.wav b.WAV takes " "$(complete_words ampdots -- '')"
 # Options with values: bash splits them at '=', and the file still comes
 # after them.
-check "--level= --lines= " "$(complete_words ampdots --l)"
-check "mean peak rms " "$(complete_words ampdots --level =)"
+check "--level= --lines= --loudness " "$(complete_words ampdots --l)"
+check "--dual-mono " "$(complete_words ampdots --du)"
+check "mean momentary peak rms short-term " "$(complete_words ampdots --level =)"
+check "short-term " "$(complete_words ampdots --level = s)"
 check "peak " "$(complete_words ampdots --level = p)"
 check "auto " "$(complete_words ampdots --width = '')"
 check "a.wav b.WAV takes " "$(complete_words ampdots --level = rms --db '')"

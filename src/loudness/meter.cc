@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "scan/kernels.h"
@@ -82,6 +83,81 @@ double SumOf(const double* ring, std::uint64_t mask, std::uint64_t from, std::ui
   return (sum[0] + sum[1]) + (sum[2] + sum[3]);
 }
 
+// The filters' outputs kept from frame to frame.
+struct FilterState {
+  double y1 = 0.0, y2 = 0.0;  ///< the shelf's last two
+  double v1 = 0.0, v2 = 0.0;  ///< the high-pass's
+};
+
+// One step of both filters on the shelf's input terms `in`; returns the
+// K-weighted sample. Each chain from one output to the next is one product
+// and one difference (its own output subtracted last); the high-pass's
+// numerator, a gain times 1, -2, 1, is one product.
+inline double Step(const Biquad& s, const Biquad& h, double in, FilterState& f) {
+  const double y = (in - s.a2 * f.y2) - s.a1 * f.y1;
+  const double v = (h.b0 * ((y + f.y2) - (f.y1 + f.y1)) - h.a2 * f.v2) - h.a1 * f.v1;
+  f.y2 = f.y1;
+  f.y1 = y;
+  f.v2 = f.v1;
+  f.v1 = v;
+  return v;
+}
+
+// Frames `from` to `to` of `out` (the shelf's input terms) into weighted
+// squares, or, where `keep` is false, only through the filters.
+void Filter(const Biquad& s, const Biquad& h, double weight, double* out, std::size_t from,
+            std::size_t to, bool keep, FilterState& f) {
+  for (std::size_t i = from; i < to; ++i) {
+    const double v = Step(s, h, out[i], f);
+    if (keep) out[i] = weight * (v * v);
+  }
+}
+
+// Two doubles that the processor's vector unit, where it has one, works on
+// at once; plain pairs elsewhere. Each lane rounds as a double alone does.
+typedef double Pair __attribute__((vector_size(16)));
+
+// `steps` frames of two stretches at once, a lane each: from 0 with
+// `first`, and from `start` with `second`, whose frames before `split` are
+// its warm-up (the first's to keep). The second reads each frame before the
+// first writes it.
+void FilterTwo(const Biquad& s, const Biquad& h, double weight, double* out, std::size_t steps,
+               std::size_t start, std::size_t split, FilterState& first, FilterState& second) {
+  Pair y1 = {first.y1, second.y1}, y2 = {first.y2, second.y2};
+  Pair v1 = {first.v1, second.v1}, v2 = {first.v2, second.v2};
+  for (std::size_t j = 0; j < steps; ++j) {
+    const std::size_t i = start + j;
+    const Pair in = {out[j], out[i]};
+    const Pair y = (in - s.a2 * y2) - s.a1 * y1;
+    const Pair v = (h.b0 * ((y + y2) - (y1 + y1)) - h.a2 * v2) - h.a1 * v1;
+    y2 = y1;
+    y1 = y;
+    v2 = v1;
+    v1 = v;
+    const Pair squares = weight * (v * v);
+    out[j] = squares[0];
+    if (i >= split) out[i] = squares[1];
+  }
+  first = {y1[0], y2[0], v1[0], v2[0]};
+  second = {y1[1], y2[1], v1[1], v2[1]};
+}
+
+// Frames for a filter started from rest to take on the state of one that
+// has run all along, to the last bit: its slowest pole's decay to 2^-80,
+// twice over (the high-pass's two poles are nearly one, which decays as
+// n r^n).
+std::size_t SettleFrames(const KWeighting& k) {
+  double slowest = 0.0;
+  for (const Biquad* f : {&k.shelf, &k.highPass}) {
+    // Poles of z^2 + a1 z + a2: complex ones lie at sqrt(a2).
+    const double d = f->a1 * f->a1 - 4.0 * f->a2;
+    const double radius = d < 0.0 ? std::sqrt(f->a2) : (std::fabs(f->a1) + std::sqrt(d)) / 2.0;
+    slowest = std::max(slowest, radius);
+  }
+  if (!(slowest < 1.0)) return SIZE_MAX / 8;
+  return static_cast<std::size_t>(2.0 * std::ceil(80.0 * std::log(2.0) / -std::log(slowest)));
+}
+
 std::size_t BinOf(double loudness) {
   const double at = std::floor((loudness - kAbsoluteGate) * kBinsPerLu);
   if (!(at >= 0.0)) return 0;
@@ -93,7 +169,7 @@ std::size_t BinOf(double loudness) {
 
 ChannelWeights WeightsFor(std::uint32_t channels, std::uint32_t channelMask, bool dualMono) {
   ChannelWeights w;
-  for (double& weight : w.weight) weight = 1.0;
+  std::fill(std::begin(w.weight), std::end(w.weight), 1.0);
   if (channelMask != 0) {
     // Channels take the mask's positions in order; any past them weigh 1.
     const bool sides = (channelMask & (kSideLeft | kSideRight)) != 0;
@@ -197,14 +273,18 @@ LoudnessMeter::LoudnessMeter(const ScanPlan& plan, const ChannelWeights& weights
       filter_(KWeightingFor(plan.sampleRate)),
       oversampler_(OversamplerFor(plan.sampleRate)),
       vector_(vector && HasAvx2()),
+      settle_(SettleFrames(filter_)),
+      splitFilters_(plan.worker != WorkerUse::kNever),
       block_(std::max<std::uint64_t>(1, FramesOf(0.4, plan.sampleRate))),
       step_(std::max<std::uint64_t>(1, FramesOf(0.1, plan.sampleRate))),
       shortTerm_(std::max<std::uint64_t>(1, FramesOf(3.0, plan.sampleRate))),
       sub_(std::max<std::uint64_t>(1, plan.sampleRate / 100)),
-      frameRing_(std::bit_ceil(shortTerm_ + 1)),
-      subRing_(std::bit_ceil(shortTerm_ / sub_ + 2)),
-      samples_(kMaxChannels * (kMaxPeakTaps + kSlice)),
-      channelSquares_(kMaxChannels * kSlice),
+      frameRingSize_(std::bit_ceil(shortTerm_ + 1)),
+      subRingSize_(std::bit_ceil(shortTerm_ / sub_ + 2)),
+      frameRing_(std::make_unique_for_overwrite<double[]>(frameRingSize_)),
+      subRing_(std::make_unique_for_overwrite<double[]>(subRingSize_)),
+      samples_(plan.channels * (kMaxPeakTaps + kSlice)),
+      channelSquares_(plan.channels * kSlice),
       squares_(kSlice) {
   if (plan.channels >= 2 && plan.worker != WorkerUse::kNever) {
     side_ = std::make_unique<SideThread>();
@@ -220,7 +300,6 @@ void LoudnessMeter::Add(const std::uint8_t* bytes, std::size_t frames) {
   while (frames > 0) {
     const std::size_t slice = std::min(frames, kSlice);
     Channels(bytes, slice);
-    Walk(slice);
     bytes += slice * plan_.frameBytes;
     frames -= slice;
   }
@@ -237,12 +316,22 @@ void LoudnessMeter::Channels(const std::uint8_t* bytes, std::size_t frames) {
   if (side_) side_->Post(rest);
   for (std::uint32_t c = 0; c < here; ++c) Channel(c, bytes, frames);
   if (side_) side_->Await();
-  double* sum = squares_.data();
-  std::fill(sum, sum + frames, 0.0);
+  // The weighted channels' squares: one or two are summed as the windows
+  // take them in, more here first.
+  const double* weighed[kMaxChannels];
+  std::uint32_t count = 0;
   for (std::uint32_t c = 0; c < channels; ++c) {
-    if (weights_.weight[c] == 0.0) continue;
-    const double* squares = channelSquares_.data() + c * kSlice;
-    for (std::size_t i = 0; i < frames; ++i) sum[i] += squares[i];
+    if (weights_.weight[c] != 0.0) weighed[count++] = channelSquares_.data() + c * kSlice;
+  }
+  double* sum = squares_.data();
+  if (count == 0 || count > 2) {
+    std::fill(sum, sum + frames, 0.0);
+    for (std::uint32_t k = 0; k < count; ++k) {
+      for (std::size_t i = 0; i < frames; ++i) sum[i] += weighed[k][i];
+    }
+    Walk(sum, nullptr, frames);
+  } else {
+    Walk(weighed[0], count == 2 ? weighed[1] : nullptr, frames);
   }
 }
 
@@ -274,36 +363,58 @@ void LoudnessMeter::Decode(std::uint32_t c, const std::uint8_t* bytes, std::size
   });
 }
 
-// The channel's weight x (K-weighted sample)^2, frame by frame. Each
-// filter's own output is subtracted last, so that the chain from one
-// output to the next is one product and one difference long.
+// The channel's weight x (K-weighted sample)^2, frame by frame. The shelf's
+// feed-forward half needs no earlier output, so it runs first in vector
+// lanes; the loop left keeps each filter's chain from one output to the
+// next to one product and one difference (its own output subtracted last),
+// and the high-pass's numerator, a gain times 1, -2, 1, to one product.
 void LoudnessMeter::Weigh(std::uint32_t c, std::size_t frames) {
   const double weight = weights_.weight[c];
-  if (weight == 0.0) return;
+  if (weight == 0.0 || frames == 0) return;
   const float* x = samples_.data() + c * (kMaxPeakTaps + kSlice) + kMaxPeakTaps;
   double* out = channelSquares_.data() + c * kSlice;
   const Biquad s = filter_.shelf;
   const Biquad h = filter_.highPass;
   ChannelState& st = channel_[c];
-  double in1 = st.in1, in2 = st.in2, y1 = st.shelf1, y2 = st.shelf2, v1 = st.pass1, v2 = st.pass2;
-  for (std::size_t i = 0; i < frames; ++i) {
-    const double in = x[i];
-    const double y = (s.b0 * in + s.b1 * in1 + s.b2 * in2 - s.a2 * y2) - s.a1 * y1;
-    const double v = (h.b0 * y + h.b1 * y1 + h.b2 * y2 - h.a2 * v2) - h.a1 * v1;
-    in2 = in1;
-    in1 = in;
-    y2 = y1;
-    y1 = y;
-    v2 = v1;
-    v1 = v;
-    out[i] = weight * (v * v);
+  // The shelf's input terms first, in `out`, which each frame then
+  // overwrites with its square.
+  const double x0 = x[0];
+  out[0] = s.b0 * x0 + s.b1 * st.in1 + s.b2 * st.in2;
+  if (frames > 1) out[1] = s.b0 * static_cast<double>(x[1]) + s.b1 * x0 + s.b2 * st.in1;
+  for (std::size_t i = 2; i < frames; ++i) {
+    out[i] = s.b0 * static_cast<double>(x[i]) + s.b1 * static_cast<double>(x[i - 1]) +
+             s.b2 * static_cast<double>(x[i - 2]);
   }
-  st.in1 = in1;
-  st.in2 = in2;
-  st.shelf1 = y1;
-  st.shelf2 = y2;
-  st.pass1 = v1;
-  st.pass2 = v2;
+  FilterState state{st.shelf1, st.shelf2, st.pass1, st.pass2};
+  const std::size_t start = SecondHalf(frames);
+  if (start == 0) {
+    Filter(s, h, weight, out, 0, frames, true, state);
+  } else {
+    // Two stretches at once, the second begun `settle_` frames early from
+    // rest, by when its state is the first's to the last bit: each chain
+    // waits on its own outputs only, so the two share the time.
+    FilterState second{};
+    const std::size_t split = start + settle_;
+    const std::size_t both = std::min(split, frames - start);
+    FilterTwo(s, h, weight, out, both, start, split, state, second);
+    Filter(s, h, weight, out, both, split, true, state);
+    Filter(s, h, weight, out, start + both, frames, true, second);
+    state = second;
+  }
+  st.in2 = frames > 1 ? static_cast<double>(x[frames - 2]) : st.in1;
+  st.in1 = x[frames - 1];
+  st.shelf1 = state.y1;
+  st.shelf2 = state.y2;
+  st.pass1 = state.v1;
+  st.pass2 = state.v2;
+}
+
+// Where the second of two stretches filtered at once starts, 0 for one
+// stretch: the two take the same number of steps, and the second's
+// warm-up lies within the first.
+std::size_t LoudnessMeter::SecondHalf(std::size_t frames) const {
+  if (!splitFilters_ || frames < 2 * settle_) return 0;
+  return (frames - settle_) / 2;
 }
 
 void LoudnessMeter::Peaks(std::uint32_t c, std::size_t frames) {
@@ -331,12 +442,16 @@ void LoudnessMeter::Peaks(std::uint32_t c, std::size_t frames) {
 }
 
 // The frames' sums into the windows, measured wherever a window is due.
-void LoudnessMeter::Walk(std::size_t frames) {
-  const double* squares = squares_.data();
+void LoudnessMeter::Walk(const double* squares, const double* more, std::size_t frames) {
   while (frames > 0) {
     const std::size_t piece =
         static_cast<std::size_t>(std::min<std::uint64_t>(frames, NextEvent() - frames_));
-    Keep(squares, piece);
+    if (more != nullptr) {
+      Keep<true>(squares, more, piece);
+      more += piece;
+    } else {
+      Keep<false>(squares, squares, piece);
+    }
     Measure();
     squares += piece;
     frames -= piece;
@@ -349,17 +464,20 @@ std::uint64_t LoudnessMeter::NextEvent() const {
   return std::min(next, NextOf(frames_, shortTerm_, step_));
 }
 
-void LoudnessMeter::Keep(const double* squares, std::size_t frames) {
-  const std::uint64_t mask = frameRing_.size() - 1;
-  double* ring = frameRing_.data();
+template <bool kTwo>
+void LoudnessMeter::Keep(const double* squares, const double* more, std::size_t frames) {
+  const std::uint64_t mask = frameRingSize_ - 1;
+  double* ring = frameRing_.get();
   double open = openSub_;
   for (std::size_t i = 0; i < frames; ++i) {
-    ring[(frames_ + i) & mask] = squares[i];
-    open += squares[i];
+    // As one sum from 0 would: (0 + a) + b is a + b, squares being >= 0.
+    const double square = kTwo ? squares[i] + more[i] : squares[i];
+    ring[(frames_ + i) & mask] = square;
+    open += square;
   }
   frames_ += frames;
   if (frames_ % sub_ == 0) {
-    subRing_[(frames_ / sub_ - 1) & (subRing_.size() - 1)] = open;
+    subRing_[(frames_ / sub_ - 1) & (subRingSize_ - 1)] = open;
     open = 0.0;
   }
   openSub_ = open;
@@ -368,16 +486,16 @@ void LoudnessMeter::Keep(const double* squares, std::size_t frames) {
 double LoudnessMeter::WindowSum(std::uint64_t length) const {
   const std::uint64_t end = frames_;
   const std::uint64_t start = end - length;
-  const std::uint64_t frameMask = frameRing_.size() - 1;
-  const std::uint64_t subMask = subRing_.size() - 1;
+  const std::uint64_t frameMask = frameRingSize_ - 1;
+  const std::uint64_t subMask = subRingSize_ - 1;
   const auto frames = [&](std::uint64_t from, std::uint64_t to) {
-    return SumOf(frameRing_.data(), frameMask, from, to);
+    return SumOf(frameRing_.get(), frameMask, from, to);
   };
   const std::uint64_t firstSub = (start + sub_ - 1) / sub_;
   const std::uint64_t endSub = end / sub_;
   if (firstSub >= endSub) return frames(start, end);
   const double head = frames(start, firstSub * sub_);
-  const double middle = SumOf(subRing_.data(), subMask, firstSub, endSub);
+  const double middle = SumOf(subRing_.get(), subMask, firstSub, endSub);
   return head + middle + frames(endSub * sub_, end);
 }
 

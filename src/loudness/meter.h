@@ -116,9 +116,11 @@ class LoudnessMeter {
   void Channel(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames);
   void Decode(std::uint32_t c, const std::uint8_t* bytes, std::size_t frames);
   void Weigh(std::uint32_t c, std::size_t frames);
+  std::size_t SecondHalf(std::size_t frames) const;
   void Peaks(std::uint32_t c, std::size_t frames);
-  void Walk(std::size_t frames);
-  void Keep(const double* squares, std::size_t frames);
+  void Walk(const double* squares, const double* more, std::size_t frames);
+  template <bool kTwo>
+  void Keep(const double* squares, const double* more, std::size_t frames);
   void Measure();
   /// The sum of weighted squares of the `length` frames before the last one
   /// added, which must all be kept.
@@ -130,6 +132,11 @@ class LoudnessMeter {
   KWeighting filter_;
   Oversampler oversampler_;
   bool vector_;
+  /// Frames for a filter begun from rest to reach a running one's state to
+  /// the last bit; a slice at least twice as long is filtered as two
+  /// stretches at once unless the plan never shares work.
+  std::size_t settle_;
+  bool splitFilters_;
   std::uint64_t block_;      ///< frames of the momentary window and the gating blocks
   std::uint64_t step_;       ///< frames between gating blocks and short-term values
   std::uint64_t shortTerm_;  ///< frames of the short-term window
@@ -146,9 +153,12 @@ class LoudnessMeter {
   ChannelState channel_[kMaxChannels];
 
   // Per frame, then per `sub_` frames, the weighted squares of the last
-  // short-term window; what the windows are summed from.
-  std::vector<double> frameRing_;
-  std::vector<double> subRing_;
+  // short-term window; what the windows are summed from. Sizes are powers
+  // of two; nothing is read before it is written.
+  std::size_t frameRingSize_;
+  std::size_t subRingSize_;
+  std::unique_ptr<double[]> frameRing_;
+  std::unique_ptr<double[]> subRing_;
   double openSub_ = 0.0;
 
   LoudnessHistogram blocks_;
