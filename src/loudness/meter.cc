@@ -279,8 +279,9 @@ LoudnessMeter::LoudnessMeter(const ScanPlan& plan, const ChannelWeights& weights
       step_(std::max<std::uint64_t>(1, FramesOf(0.1, plan.sampleRate))),
       shortTerm_(std::max<std::uint64_t>(1, FramesOf(3.0, plan.sampleRate))),
       sub_(std::max<std::uint64_t>(1, plan.sampleRate / 100)),
-      frameRingSize_(std::bit_ceil(shortTerm_ + 1)),
-      subRingSize_(std::bit_ceil(shortTerm_ / sub_ + 2)),
+      // Three seconds at the highest rate a meter takes: small on any host.
+      frameRingSize_(static_cast<std::size_t>(std::bit_ceil(shortTerm_ + 1))),
+      subRingSize_(static_cast<std::size_t>(std::bit_ceil(shortTerm_ / sub_ + 2))),
       frameRing_(std::make_unique_for_overwrite<double[]>(frameRingSize_)),
       subRing_(std::make_unique_for_overwrite<double[]>(subRingSize_)),
       samples_(plan.channels * (kMaxPeakTaps + kSlice)),
@@ -477,7 +478,7 @@ void LoudnessMeter::Keep(const double* squares, const double* more, std::size_t 
   }
   frames_ += frames;
   if (frames_ % sub_ == 0) {
-    subRing_[(frames_ / sub_ - 1) & (subRingSize_ - 1)] = open;
+    subRing_[static_cast<std::size_t>((frames_ / sub_ - 1) & (subRingSize_ - 1))] = open;
     open = 0.0;
   }
   openSub_ = open;

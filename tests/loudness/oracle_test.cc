@@ -111,12 +111,14 @@ TEST(Oracle, AgreesWithLibebur128OnProgrammeLikeSignals) {
     // 10 ms at a time, so that libebur128's windows can be read as often.
     const std::size_t piece = layout.rate / 100;
     std::vector<float> frames(piece * layout.channels);
+    std::vector<std::uint8_t> bytes(4 * frames.size());
     double maxMomentary = -HUGE_VAL;
     double maxShortTerm = -HUGE_VAL;
     const std::uint64_t total = 30ULL * layout.rate;
     for (std::uint64_t done = 0; done + piece <= total; done += piece) {
       programme.Next(frames.data(), piece);
-      ours.Add(reinterpret_cast<const std::uint8_t*>(frames.data()), piece);
+      for (std::size_t k = 0; k < frames.size(); ++k) testing::PutFloatLe(&bytes[4 * k], frames[k]);
+      ours.Add(bytes.data(), piece);
       ebur128_add_frames_float(theirs, frames.data(), piece);
       double value = 0.0;
       if (done + piece >= layout.rate * 4 / 10 && ebur128_loudness_momentary(theirs, &value) == 0) {

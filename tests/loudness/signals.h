@@ -6,9 +6,9 @@
 #define AMPDOTS_TESTS_LOUDNESS_SIGNALS_H_
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -16,6 +16,12 @@
 #include "scan/plan.h"
 
 namespace ampdots::testing {
+
+/// `value` as a WAV file stores it: little-endian, whatever the host.
+inline void PutFloatLe(std::uint8_t* at, float value) {
+  const auto bits = std::bit_cast<std::uint32_t>(value);
+  for (int k = 0; k < 4; ++k) at[k] = static_cast<std::uint8_t>(bits >> (8 * k));
+}
 
 /// 32-bit float frames at `rate` with `channels` channels.
 inline ScanPlan FloatPlan(std::uint32_t rate, std::uint32_t channels) {
@@ -66,8 +72,7 @@ inline void Feed(LoudnessMeter& meter, const ScanPlan& plan, const std::vector<T
           s *= std::min(1.0, edge / tone.fade);
         }
         for (std::uint32_t c = 0; c < plan.channels; ++c) {
-          const auto value = static_cast<float>(amplitude[c] * s);
-          std::memcpy(&bytes[i * plan.frameBytes + 4 * c], &value, 4);
+          PutFloatLe(&bytes[i * plan.frameBytes + 4 * c], static_cast<float>(amplitude[c] * s));
         }
       }
       meter.Add(bytes.data(), n);
