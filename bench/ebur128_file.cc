@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     if (floats) {
       for (std::size_t i = 0; i < samples; ++i) {
         std::uint32_t bits = 0;
-        for (int k = 0; k < 4; ++k) bits |= std::uint32_t{bytes[4 * i + k]} << (8 * k);
+        for (std::size_t k = 0; k < 4; ++k) bits |= std::uint32_t{bytes[4 * i + k]} << (8 * k);
         floatsOut[i] = std::bit_cast<float>(bits);
       }
       ebur128_add_frames_float(state, floatsOut.data(), got);

@@ -295,7 +295,8 @@ TEST(LoudnessMeter, ChannelsOnTwoThreadsOrOneAgreeToTheBit) {
     std::vector<Tone> tones;
     for (int i = 0; i < 6; ++i) {
       std::vector<double> levels;
-      for (std::uint32_t c = 0; c < channels; ++c) levels.push_back(-3.0 * (c + i % 3));
+      for (std::uint32_t c = 0; c < channels; ++c)
+        levels.push_back(-3.0 * (c + static_cast<std::uint32_t>(i % 3)));
       tones.push_back({0.7, 0.0, 200.0 + 900.0 * i, levels});
     }
     testing::Feed(two, shared, tones, 70001);
