@@ -9,6 +9,7 @@
 
 #include "scan/kernels.h"
 #include "scan/sample_formats.h"
+#include "stats/stats.h"
 
 namespace ampdots {
 namespace {
@@ -534,11 +535,8 @@ LoudnessFigures LoudnessMeter::Figures() const {
   figures.range = RangeOf(shortTermValues_);
   figures.maxMomentary = maxMomentary_ < 0.0 ? -kInf : LoudnessOf(maxMomentary_);
   figures.maxShortTerm = maxShortTerm_ < 0.0 ? -kInf : LoudnessOf(maxShortTerm_);
-  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-    const ChannelState& st = channel_[c];
-    const double peak = st.peak;
-    figures.truePeak[c] = 20.0 * std::log10(peak);
-  }
+  for (std::uint32_t c = 0; c < plan_.channels; ++c)
+    figures.truePeak[c] = Decibels(channel_[c].peak);
   return figures;
 }
 
