@@ -48,81 +48,157 @@ std::size_t ReadFrames(Source& source, const ScanPlan& plan, std::uint64_t frame
   return ReadAt(source, FrameOffset(plan, frame), frameBuffers[buffer], frames * width) / width;
 }
 
-// The worker's side of a scan: its own peaks, and a printer that follows
-// the scan's own from chunk to chunk.
+// The worker's side of a scan: its own peaks, a printer that follows the
+// scan's own from chunk to chunk, and their state before its latest chunk,
+// put back where that chunk turns out to lie past the end of the scan.
 struct Helper {
   bool running = false;
   Totals totals;
   LinePrinter printer;
   Stats stats;  // of its chunks, when the run asks for figures
+  Totals savedTotals;
+  Stats savedStats;
+
+  void Save() {
+    savedTotals = totals;
+    savedStats = stats;
+  }
+  void Restore() {
+    totals = savedTotals;
+    stats = savedStats;
+  }
 };
 
-// Two chunks of whole lines, one after the other, in the two buffers: the
-// worker works out and prints aside the second's lines while this thread
-// works out and prints the first's.
-void AddChunkPair(LineState& state, const ScanPlan& plan, std::size_t firstLines,
-                  std::size_t secondLines, Helper& helper, Stats* stats, Output& out) {
-  const std::uint32_t resolution = plan.resolution;
-  const std::uint64_t secondFrame = state.frame + firstLines * resolution;
-  auto job = [&] {
-    if (stats != nullptr) {
-      AddStats(plan, frameBuffers[1], secondLines * resolution, secondFrame, helper.stats);
-    }
-    ComputeLines(plan, frameBuffers[1], secondLines, helper.totals, kWorkspaces[1]);
-    workerText.used = 0;
-    workerText.full = false;
-    PrintLines(helper.printer, LineStamp(secondFrame, resolution), resolution, lineLengths[1],
-               secondLines, workerText);
-  };
-  PostJob(job);
-  if (stats != nullptr) {
-    AddStats(plan, frameBuffers[0], firstLines * resolution, state.frame, *stats);
-  }
-  ComputeLines(plan, frameBuffers[0], firstLines, state.totals, kWorkspaces[0]);
-  PrintComputedLines(state, plan, lineLengths[0], firstLines, out);
-  AwaitJob();
-  if (workerText.full) {
-    PrintComputedLines(state, plan, lineLengths[1], secondLines, out);
-  } else {
-    PutBlock(out, workerText);
-    state.frame += secondLines * resolution;
-  }
-}
-
 // The chunk loop of both scans: chunks of whole lines where they fit and,
-// with the worker running, a second chunk for it. `pair(first, second)`
-// takes two such chunks (their frames, in the two buffers), `add(buffer,
-// frames)` any other chunk. The loop stops where the frames or the file
-// end, or where `stop()` says that nothing more can be shown.
-template <typename Pair, typename Add, typename Stop>
-void DriveChunks(Source& source, const ScanPlan& plan, std::size_t chunkFrames,
-                 const LineState& state, bool worker, Pair pair, Add add, Stop stop) {
+// with the worker running, a second chunk for it. `chunks` takes them:
+//   Work(frame, frames)  on the worker: the second of two chunks of whole
+//                        lines, in buffer 1, worked out aside;
+//   First(frames)        the first of the two, in buffer 0, worked out and
+//                        handed on while the worker works;
+//   Second(frames)       the worker's chunk handed on after it;
+//   Add(buffer, frames)  any other chunk, worked out and handed on here;
+//   Save(), Restore()    the worker's state before Work and back to it;
+//   Stop()               whether nothing more can be shown.
+// A file is read by both threads at once, each its own chunk (the worker
+// through `aside`, its own copy of the source), so that the copy out of the
+// page cache is shared too; the worker's chunk counts only if this thread's
+// came whole, as if it had been read after it. A stream is read here, in
+// order. The loop stops where the frames or the file end.
+template <typename Chunks>
+void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_t chunkFrames,
+                 const LineState& state, bool worker, Chunks& chunks) {
   const std::uint32_t resolution = plan.resolution;
   std::uint64_t remaining = plan.endFrame - plan.startFrame;
   while (remaining > 0) {
     const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
-    std::uint64_t added = got;
-    bool whole = got == wanted;
     // (A worker runs only for plans with lines.)
-    if (worker && whole && wanted % resolution == 0 && remaining > wanted) {
-      const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
-      const std::size_t gotNext = ReadFrames(source, plan, state.frame + wanted, wantedNext, 1);
-      if (gotNext == wantedNext && wantedNext % resolution == 0) {
-        pair(wanted, wantedNext);
-      } else {
-        add(0, got);
-        add(1, gotNext);
-      }
-      added += gotNext;
-      whole = gotNext == wantedNext;
-    } else {
-      add(0, got);
+    if (!worker || wanted % resolution != 0 || remaining == wanted) {
+      const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
+      chunks.Add(0, got);
+      if (got != wanted || chunks.Stop()) break;
+      remaining -= got;
+      continue;
     }
-    if (!whole || stop()) break;
-    remaining -= added;
+    const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
+    const std::uint64_t nextFrame = state.frame + wanted;
+    const bool nextLines = wantedNext % resolution == 0;
+    std::size_t got = 0;
+    std::size_t gotNext = 0;
+    chunks.Save();
+    if (aside != nullptr) {
+      auto job = [&] {
+        gotNext = ReadFrames(*aside, plan, nextFrame, wantedNext, 1);
+        if (gotNext == wantedNext && nextLines) chunks.Work(nextFrame, wantedNext);
+      };
+      PostJob(job);
+      got = ReadFrames(source, plan, state.frame, wanted, 0);
+      if (got == wanted) {
+        chunks.First(wanted);
+      } else {
+        chunks.Add(0, got);
+      }
+      AwaitJob();
+      const int asideError = aside->error;
+      aside->error = 0;
+      if (got != wanted) {
+        chunks.Restore();  // never read, as far as the scan goes
+        break;
+      }
+      if (asideError != 0) source.error = asideError;
+    } else {
+      got = ReadFrames(source, plan, state.frame, wanted, 0);
+      if (got == wanted) gotNext = ReadFrames(source, plan, nextFrame, wantedNext, 1);
+      if (gotNext == wantedNext && nextLines) {
+        auto job = [&] { chunks.Work(nextFrame, wantedNext); };
+        PostJob(job);
+        chunks.First(wanted);
+        AwaitJob();
+      } else {
+        chunks.Add(0, got);
+        if (got != wanted) break;
+      }
+    }
+    if (gotNext == wantedNext && nextLines) {
+      chunks.Second(wantedNext);
+    } else {
+      chunks.Restore();
+      chunks.Add(1, gotNext);
+    }
+    if (gotNext != wantedNext || chunks.Stop()) break;
+    remaining -= wanted + wantedNext;
   }
 }
+
+// The worker's copy of a file's source, for it to read its own chunks;
+// none for a stream, which is read in order by one thread.
+std::unique_ptr<Source> AsideFor(const Source& source, bool worker) {
+  if (!worker || source.stream) return nullptr;
+  return std::make_unique<Source>(source);
+}
+
+// The picture's chunks: lines worked out and printed, the worker's printed
+// aside into a block of their own and put out in their turn (a block too
+// small for them is printed again, in turn).
+struct PictureChunks {
+  const ScanPlan& plan;
+  LineState& state;
+  Helper& helper;
+  Stats* stats;
+  Output& out;
+
+  void Add(int buffer, std::size_t frames) {
+    if (stats != nullptr) AddStats(plan, frameBuffers[buffer], frames, state.frame, *stats);
+    AddFrames(state, plan, frameBuffers[buffer], frames, kWorkspaces[buffer], out);
+  }
+  void Work(std::uint64_t frame, std::size_t frames) {
+    const std::uint32_t resolution = plan.resolution;
+    const std::size_t lines = frames / resolution;
+    if (stats != nullptr) AddStats(plan, frameBuffers[1], frames, frame, helper.stats);
+    ComputeLines(plan, frameBuffers[1], lines, helper.totals, kWorkspaces[1]);
+    workerText.used = 0;
+    workerText.full = false;
+    PrintLines(helper.printer, LineStamp(frame, resolution), resolution, lineLengths[1], lines,
+               workerText);
+  }
+  void First(std::size_t frames) {
+    const std::size_t lines = frames / plan.resolution;
+    if (stats != nullptr) AddStats(plan, frameBuffers[0], frames, state.frame, *stats);
+    ComputeLines(plan, frameBuffers[0], lines, state.totals, kWorkspaces[0]);
+    PrintComputedLines(state, plan, lineLengths[0], lines, out);
+  }
+  void Second(std::size_t frames) {
+    const std::size_t lines = frames / plan.resolution;
+    if (workerText.full) {
+      PrintComputedLines(state, plan, lineLengths[1], lines, out);
+    } else {
+      PutBlock(out, workerText);
+      state.frame += frames;
+    }
+  }
+  void Save() { helper.Save(); }
+  void Restore() { helper.Restore(); }
+  bool Stop() const { return out.failed; }
+};
 
 // Whether the interval is long enough to win back what the worker costs.
 // Lines longer than a chunk take it only where the scan can share them
@@ -140,22 +216,14 @@ bool WorthAWorker(const ScanPlan& plan, std::size_t chunkFrames, bool longLines 
 Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* stats) {
   if (plan.decoder == Decoder::kNone) return {};
   if (!FastLinesAreExact(plan)) return ScanIntervalReference(source, plan, out, stats);
-  const std::uint32_t resolution = plan.resolution;
   const std::size_t chunkFrames = ChunkFramesFor(plan);
   LineState state = StartLines(plan);
   Helper helper;
   helper.printer = state.printer;
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
-  const auto pair = [&](std::size_t first, std::size_t second) {
-    AddChunkPair(state, plan, first / resolution, second / resolution, helper, stats, out);
-  };
-  const auto add = [&](int buffer, std::size_t frames) {
-    if (stats != nullptr) AddStats(plan, frameBuffers[buffer], frames, state.frame, *stats);
-    AddFrames(state, plan, frameBuffers[buffer], frames, kWorkspaces[buffer], out);
-  };
-  // Nothing more can be shown once standard output has failed.
-  DriveChunks(source, plan, chunkFrames, state, helper.running, pair, add,
-              [&] { return out.failed; });
+  const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
+  PictureChunks chunks{plan, state, helper, stats, out};
+  DriveChunks(source, aside.get(), plan, chunkFrames, state, helper.running, chunks);
   if (helper.running) StopWorker();
   MergePeaks(state.totals, helper.totals);
   if (stats != nullptr) MergeStats(*stats, helper.stats);
@@ -352,6 +420,37 @@ Stats ScanLongLines(Source& source, const ScanPlan& plan, std::size_t chunkFrame
   return interval;
 }
 
+// The records' chunks: lines worked out into records on either thread,
+// handed on in order here.
+struct BlockChunks {
+  const ScanPlan& plan;
+  LineState& state;
+  Helper& helper;
+  Stats& current;
+  Stats& interval;
+  BlockSink& sink;
+
+  void Add(int buffer, std::size_t frames) {
+    AddBlockFrames(state, plan, buffer, frames, current, interval, sink);
+  }
+  void Work(std::uint64_t frame, std::size_t frames) {
+    ComputeBlocks(plan, frames / plan.resolution, frame, helper.totals, 1);
+  }
+  void First(std::size_t frames) {
+    const std::size_t lines = frames / plan.resolution;
+    ComputeBlocks(plan, lines, state.frame, state.totals, 0);
+    HandOnBlocks(plan, lines, 0, interval, sink);
+    state.frame += frames;
+  }
+  void Second(std::size_t frames) {
+    HandOnBlocks(plan, frames / plan.resolution, 1, interval, sink);
+    state.frame += frames;
+  }
+  void Save() { helper.Save(); }
+  void Restore() { helper.Restore(); }
+  bool Stop() const { return sink.Failed(); }
+};
+
 }  // namespace
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
@@ -373,23 +472,11 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
   LineState state = StartLines(plan);
   Helper helper;
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
+  const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
   Stats interval;
   Stats current;
-  const auto pair = [&](std::size_t first, std::size_t second) {
-    const std::uint64_t secondFrame = state.frame + first;
-    auto job = [&] { ComputeBlocks(plan, second / resolution, secondFrame, helper.totals, 1); };
-    PostJob(job);
-    ComputeBlocks(plan, first / resolution, state.frame, state.totals, 0);
-    HandOnBlocks(plan, first / resolution, 0, interval, sink);
-    AwaitJob();
-    HandOnBlocks(plan, second / resolution, 1, interval, sink);
-    state.frame += first + second;
-  };
-  const auto add = [&](int buffer, std::size_t frames) {
-    AddBlockFrames(state, plan, buffer, frames, current, interval, sink);
-  };
-  DriveChunks(source, plan, chunkFrames, state, helper.running, pair, add,
-              [&] { return sink.Failed(); });
+  BlockChunks chunks{plan, state, helper, current, interval, sink};
+  DriveChunks(source, aside.get(), plan, chunkFrames, state, helper.running, chunks);
   if (helper.running) StopWorker();
   MergeStats(interval, current);
   if (peaks != nullptr) {

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
@@ -317,6 +319,81 @@ TEST_P(ScanDifferential, LinesTooLongForIntegerSums) {
   ASSERT_EQ(fast.blocks.size(), 1u);
   ASSERT_EQ(reference.blocks.size(), 1u);
   EXPECT_EQ(fast.blocks[0].length, reference.blocks[0].length);
+}
+
+// A disk whose reads end at byte `endAt`: either where the file shrank
+// (every byte past it gone), or at a bad byte, with `endError` (the bytes
+// past it read again, as past a bad sector). The two threads read at once,
+// so both only read these.
+std::uint64_t endAt = 0;
+int endError = 0;
+std::size_t ReadEnding(const Source& source, std::uint64_t offset, std::uint8_t* dst,
+                       std::size_t count, int& error) {
+  const bool pastBadByte = endError != 0 && offset > endAt;
+  const std::uint64_t end = pastBadByte ? source.length : std::min(endAt, source.length);
+  std::size_t n = 0;
+  if (offset < end) n = static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, count));
+  if (n > 0) std::memcpy(dst, source.data + offset, n);
+  if (n < count && offset + n == endAt && endError != 0) error = endError;
+  return n;
+}
+
+// Each thread reads its own chunk of a pair: whichever read ends, at a
+// chunk's first frame or inside it, the scan stops where the reference
+// stops, with its lines, peaks and figures, and the same error; the
+// worker's chunk past this thread's short one never counts, even where it
+// came whole from past a bad byte.
+TEST_P(ScanDifferential, EitherReaderEndsTheScan) {
+  if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  const Layout layouts[] = {{16, 2, 1}, {32, 2, 3}, {24, 6, 1}, {8, 1, 7}};
+  constexpr std::uint32_t kResolution = 441;
+  std::mt19937 random(23);
+  for (const Layout& layout : layouts) {
+    const std::uint32_t frameBytes = layout.bits / 8 * layout.channels;
+    ScanPlan plan = Tuned(MakePlan(Attributes(layout, 8000), 0, 1, kResolution, 1.0f));
+    // The whole lines of a chunk, as the scan cuts them.
+    const auto chunk = static_cast<std::uint32_t>(
+        std::min<std::size_t>(plan.chunkFrames, kChunkBytes / frameBytes) / kResolution *
+        kResolution);
+    const std::uint32_t frames = 5 * chunk + 1000;
+    const Bytes data = Frames(layout.bits, layout.bits >= 32 && layout.formatCode != 1,
+                              std::size_t{frames} * layout.channels, random);
+    const Bytes file = testing::CanonicalWav({layout.channels, 8000, layout.bits, 1}, data);
+    plan.endFrame = frames;
+    // Chunks 2 and 3 are a pair: this thread's, then the worker's.
+    for (const std::uint32_t at : {2 * chunk, 2 * chunk + 1000, 3 * chunk, 3 * chunk + 1000}) {
+      for (const int error : {0, EIO}) {
+        endAt = 44 + std::uint64_t{at} * frameBytes + frameBytes / 2;  // inside the frame
+        endError = error;
+        Source source = MemorySource(file);
+        source.reader = ReadEnding;
+        const Scanned fast = RunScan(ScanInterval, source, plan);
+        const Scanned reference = RunScan(ScanIntervalReference, source, plan);
+        EXPECT_EQ(fast.text, reference.text);
+        for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+          EXPECT_EQ(fast.peaks.channel[c], reference.peaks.channel[c]) << "channel " << c;
+        }
+        EXPECT_EQ(fast.stats.frames, at);
+        EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fast.stats, reference.stats));
+        Source fastSource = source;
+        Source referenceSource = source;
+        KeptBlocks fastBlocks(0);
+        KeptBlocks referenceBlocks(0);
+        const Stats fastStats = ScanBlocks(fastSource, plan, fastBlocks);
+        const Stats referenceStats = ScanBlocksReference(referenceSource, plan, referenceBlocks);
+        EXPECT_EQ(fastSource.error, error);
+        EXPECT_EQ(referenceSource.error, error);
+        EXPECT_TRUE(fastBlocks.inOrder);
+        EXPECT_EQ(fastBlocks.next, at);
+        EXPECT_EQ(fastBlocks.blocks.size(), referenceBlocks.blocks.size());
+        EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fastStats, referenceStats));
+        if (HasFailure()) {
+          FAIL() << layout.bits << "-bit x" << layout.channels << " ends at frame " << at
+                 << " error " << error;
+        }
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(VectorAndPortable, ScanDifferential,
