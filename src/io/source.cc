@@ -64,6 +64,10 @@ bool OpenSource(const char* path, Source& source) {
   source = Source{};
   source.fd = fd;
   source.stream = kind == Kind::kStream;
+  // A file is read front to back, by two threads a chunk apart: the larger
+  // read-ahead of a sequential reader keeps both fed from a cold cache
+  // (a fifth faster on a 1 GiB file here; the same with the file cached).
+  if (!source.stream) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return true;
 }
 

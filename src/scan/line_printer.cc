@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "scan/scan.h"
@@ -38,6 +39,28 @@ std::uint32_t NextStampChange(std::uint32_t bits, std::uint64_t scaled, int deci
   return next;
 }
 
+// The time of frame `t`, worked in single precision, as the stamps always
+// have been.
+inline float TimeOf(std::int64_t t, std::uint32_t sampleRate) {
+  return static_cast<float>(t) / static_cast<float>(sampleRate);
+}
+
+// How many frames from `t` on have times below the time whose bits are
+// `high`; at least one (`t` itself). Times never decrease as frames grow,
+// so these frames are a run.
+std::uint64_t FramesBefore(std::uint32_t high, std::uint32_t sampleRate, std::int64_t t) {
+  const auto below = [&](std::int64_t frame) {
+    return std::bit_cast<std::uint32_t>(TimeOf(frame, sampleRate)) < high;
+  };
+  // Start near where the time reaches `high`, then settle on the exact frame.
+  const double reach = std::ceil(static_cast<double>(std::bit_cast<float>(high)) * sampleRate);
+  std::int64_t end = t + 1;
+  if (reach > static_cast<double>(end) && reach < 0x1p62) end = static_cast<std::int64_t>(reach);
+  while (end > t + 1 && !below(end - 1)) --end;
+  while (below(end)) ++end;
+  return static_cast<std::uint64_t>(end - t);
+}
+
 // Adds one to the frame digits at the end of the stamp, unless that would
 // make them longer (then they are written anew).
 // Adds one to the decimal digits stamp[from, to), unless that would make
@@ -63,16 +86,33 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
   if (timeChanged) {
     std::uint64_t scaled;
     std::size_t n;
-    if (ScaleFixed(time, p.decimals, scaled)) {
-      n = FormatScaled(scaled, p.decimals, stamp);
-      p.timeLow = std::bit_cast<std::uint32_t>(time);
-      p.timeHigh = NextStampChange(p.timeLow, scaled, p.decimals);
-    } else {
+    const auto bits = std::bit_cast<std::uint32_t>(time);
+    p.frameSpan = 0;
+    if (!ScaleFixed(time, p.decimals, scaled)) {
       n = FormatFixed(time, p.decimals, stamp);
+      stamp[n++] = '\t';
+      p.timeLength = n;
       p.timeLow = p.timeHigh = 0;  // kept for no other time
+      p.timeScaledKept = false;
+    } else if (p.timeScaledKept && scaled == p.timeScaled) {
+      // The stamp outlasts a line: where it ends is worth finding, so that
+      // the lines up to there take it without a look at their time.
+      p.timeLow = bits;
+      p.timeHigh = NextStampChange(bits, scaled, p.decimals);
+      p.frameLow = t;
+      p.frameSpan = FramesBefore(p.timeHigh, p.sampleRate, t);
+    } else {
+      // Lines whose stamps differ each time cost one scaling a line, not
+      // the search for where each stamp ends: this stamp is kept for its
+      // time alone until the next line shows it lasting.
+      n = FormatScaled(scaled, p.decimals, stamp);
+      stamp[n++] = '\t';
+      p.timeLength = n;
+      p.timeLow = bits;
+      p.timeHigh = bits + 1;
+      p.timeScaled = scaled;
+      p.timeScaledKept = true;
     }
-    stamp[n++] = '\t';
-    p.timeLength = n;
   }
   p.stampLength = p.timeLength;
   if (p.withFrame) {
@@ -93,10 +133,14 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
 // Writes the stamp of frame `t` at `at`, which has room for kMaxStampText
 // bytes; returns its end.
 inline char* WriteStamp(LinePrinter& p, std::int64_t t, char* at) {
-  // The time is worked in single precision, as the stamps always have been.
-  const float time = static_cast<float>(t) / static_cast<float>(p.sampleRate);
-  const auto bits = std::bit_cast<std::uint32_t>(time);
-  const bool timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
+  float time = 0.0f;
+  bool timeKept =
+      static_cast<std::uint64_t>(t) - static_cast<std::uint64_t>(p.frameLow) < p.frameSpan;
+  if (!timeKept) {
+    time = TimeOf(t, p.sampleRate);
+    const auto bits = std::bit_cast<std::uint32_t>(time);
+    timeKept = bits - p.timeLow < p.timeHigh - p.timeLow;
+  }
   const bool frameKept = !p.withFrame || (t >= 0 && t >= p.frameBase && t - p.frameBase < 10);
   if (!timeKept || !frameKept) MakeStamp(p, !timeKept, time, t);
 

@@ -24,6 +24,14 @@ struct LinePrinter {
   std::uint32_t timeLow = 0;
   std::uint32_t timeHigh = 0;
   std::int64_t frameBase = -1;
+  // The frames frameLow to frameLow + frameSpan - 1, whose times all lie in
+  // [timeLow, timeHigh): known where a stamp outlasts a line, so that the
+  // lines up to its end need not work out their time at all.
+  std::int64_t frameLow = 0;
+  std::uint64_t frameSpan = 0;
+  // The time's value in units of its last decimal, when `stamp` holds one.
+  std::uint64_t timeScaled = 0;
+  bool timeScaledKept = false;
   // The time, a tab and the frame index less its last digit.
   std::size_t timeLength = 0;   ///< of the time and its tab
   std::size_t frameDigits = 0;  ///< of the frame index less its last digit

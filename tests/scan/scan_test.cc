@@ -5,7 +5,9 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include "scan/line_printer.h"
 #include "support/wav_builder.h"
 
 namespace ampdots {
@@ -54,6 +56,42 @@ TEST(Waveform, TimeStampFormDependsOnSecondsPerLineOnly) {
   EXPECT_EQ(Line(1, 44100, 1.0, 1.0 / 44100), "0.000\t1\t.\n");
   // Frame indices past 2^31 print as they are.
   EXPECT_EQ(Line(3000000000, 1000000, 0.0, 0.0), "3000.000\t3000000000\t\n");
+}
+
+// A printer keeps each stamp for the lines that share it, and for the
+// finest resolutions the run of frames that do: every line it prints must
+// read as a printer made for that line alone prints it. Runs cross stamp
+// changes, and frames past 2^24, where several frames have one float time.
+TEST(Waveform, KeptStampsReadAsFreshOnes) {
+  struct Run {
+    std::int64_t first;
+    std::int64_t step;
+    std::uint32_t rate;
+    double secondsPerLine;
+  };
+  std::vector<Run> runs = {
+      {0, 2400, 48000, 0.05}, {33554400, 3, 7, 3.0 / 7}, {999990, 10, 8000, 10.0 / 8000}};
+  for (const std::uint32_t rate : {1u, 7u, 1000u, 8000u, 11025u, 44100u, 48000u, 96000u, 384000u}) {
+    for (const std::int64_t first : {std::int64_t{0}, std::int64_t{44090}, std::int64_t{16776700},
+                                     std::int64_t{33553900}, std::int64_t{4294966000}}) {
+      runs.push_back({first, 1, rate, 1.0 / rate});
+    }
+  }
+  for (const Run& run : runs) {
+    constexpr std::size_t kLines = 1000;
+    static Output out;
+    out.used = 0;
+    LinePrinter printer = MakeLinePrinter(run.rate, TimeColumnFor(run.secondsPerLine));
+    const std::vector<double> lengths(kLines, 2.0);
+    PrintLines(printer, run.first, run.step, lengths.data(), kLines, out);
+    const std::string kept(Text(out));
+    std::string fresh;
+    for (std::size_t i = 0; i < kLines; ++i) {
+      fresh += Line(run.first + static_cast<std::int64_t>(i) * run.step, run.rate, 2.0,
+                    run.secondsPerLine);
+    }
+    EXPECT_EQ(kept, fresh) << "from frame " << run.first << " at " << run.rate << " Hz";
+  }
 }
 
 // A memory file of `frames` after a 44-byte header, scanned with `request`.
