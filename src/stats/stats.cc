@@ -116,47 +116,36 @@ __attribute__((always_inline)) inline void PcmStats(const std::uint8_t* bytes, s
 // Float samples as stored: not-a-numbers are counted and add nothing else;
 // a lane's peak starts below any magnitude, so -1 after a run means that
 // the channel had nothing but not-a-numbers.
-template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
-__attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes, std::size_t frames,
-                                                      std::uint64_t firstFrame, Rails,
-                                                      Stats& stats) {
-  using Value = typename Sample::Value;
-  constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
-  constexpr std::size_t kWidth = Sample::kWidth;
-  const std::size_t samples = frames * kChannels;
+template <typename Value, std::size_t kRow>
+struct FloatLanes {
   double sum[kRow] = {};
   double squares[kRow] = {};
   Value max[kRow];
-  std::fill(std::begin(max), std::end(max), Value{-1});
   std::uint32_t clipped[kRow] = {};
   std::uint32_t nan[kRow] = {};
-  std::size_t i = 0;
-  for (; samples - i >= kRow; i += kRow) {
-    const std::uint8_t* row = bytes + i * kWidth;
-    for (std::size_t j = 0; j < kRow; ++j) {
-      const Value x = Sample::Read(row + j * kWidth);
-      const bool isNan = x != x;
-      const double d = isNan ? 0.0 : static_cast<double>(x);
-      sum[j] += d;
-      squares[j] += d * d;
-      const Value a = std::fabs(x);
-      max[j] = a > max[j] ? a : max[j];  // never a not-a-number
-      clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
-      nan[j] += static_cast<std::uint32_t>(isNan);
-    }
-  }
-  for (std::size_t j = 0; i < samples; ++i, ++j) {
-    const Value x = Sample::Read(bytes + i * kWidth);
-    const bool isNan = x != x;
-    const double d = isNan ? 0.0 : static_cast<double>(x);
-    sum[j] += d;
-    squares[j] += d * d;
-    const Value a = std::fabs(x);
-    max[j] = a > max[j] ? a : max[j];
-    clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
-    nan[j] += static_cast<std::uint32_t>(isNan);
-  }
+  FloatLanes() { std::fill(std::begin(max), std::end(max), Value{-1}); }
+};
 
+template <typename Value, std::size_t kRow>
+__attribute__((always_inline)) inline void AddFloatSample(FloatLanes<Value, kRow>& lanes,
+                                                          std::size_t j, Value x) {
+  const bool isNan = x != x;
+  const double d = isNan ? 0.0 : static_cast<double>(x);
+  lanes.sum[j] += d;
+  lanes.squares[j] += d * d;
+  const Value a = std::fabs(x);
+  lanes.max[j] = a > lanes.max[j] ? a : lanes.max[j];  // never a not-a-number
+  lanes.clipped[j] += static_cast<std::uint32_t>(a >= Value{1});
+  lanes.nan[j] += static_cast<std::uint32_t>(isNan);
+}
+
+// The lanes of `frames` frames at `bytes` into each channel's figures.
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames, std::size_t kRow>
+void FoldFloatLanes(const FloatLanes<typename Sample::Value, kRow>& lanes,
+                    const std::uint8_t* bytes, std::size_t frames, std::uint64_t firstFrame,
+                    Stats& stats) {
+  using Value = typename Sample::Value;
+  constexpr std::size_t kWidth = Sample::kWidth;
   for (std::uint32_t c = 0; c < kChannels; ++c) {
     double s = 0.0;
     double q = 0.0;
@@ -164,11 +153,11 @@ __attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes,
     std::uint64_t k = 0;
     std::uint64_t n = 0;
     for (std::size_t j = c; j < kRow; j += kChannels) {
-      s += sum[j];
-      q += squares[j];
-      m = std::max(m, max[j]);
-      k += clipped[j];
-      n += nan[j];
+      s += lanes.sum[j];
+      q += lanes.squares[j];
+      m = std::max(m, lanes.max[j]);
+      k += lanes.clipped[j];
+      n += lanes.nan[j];
     }
     ChannelStats& channel = stats.channel[c];
     channel.sum += s;
@@ -189,6 +178,25 @@ __attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes,
     }
   }
   stats.frames += frames;
+}
+
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
+__attribute__((always_inline)) inline void FloatStats(const std::uint8_t* bytes, std::size_t frames,
+                                                      std::uint64_t firstFrame, Rails,
+                                                      Stats& stats) {
+  constexpr std::size_t kRow = std::lcm(kStatsLanes, std::size_t{kChannels});
+  constexpr std::size_t kWidth = Sample::kWidth;
+  const std::size_t samples = frames * kChannels;
+  FloatLanes<typename Sample::Value, kRow> lanes;
+  std::size_t i = 0;
+  for (; samples - i >= kRow; i += kRow) {
+    const std::uint8_t* row = bytes + i * kWidth;
+    for (std::size_t j = 0; j < kRow; ++j) AddFloatSample(lanes, j, Sample::Read(row + j * kWidth));
+  }
+  for (std::size_t j = 0; i < samples; ++i, ++j) {
+    AddFloatSample(lanes, j, Sample::Read(bytes + i * kWidth));
+  }
+  FoldFloatLanes<Sample, kChannels, kPeakFrames>(lanes, bytes, frames, firstFrame, stats);
 }
 
 using StatsLoop = void (*)(const std::uint8_t*, std::size_t, std::uint64_t, Rails, Stats&);
@@ -214,6 +222,71 @@ template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_t f,
                                                std::uint64_t at, Rails r, Stats& s) {
   FloatStats<Sample, kChannels, kPeakFrames>(b, f, at, r, s);
+}
+
+// Mono or stereo 32-bit float samples by hand, 8 a row, two rows at a time
+// into two sets of lanes: the compiler keeps one set and waits on each
+// addition. Lane j holds sample j of a row (channel j % kChannels), as in
+// the portable loop: its sums and squares in doubles (the float's value is
+// exact in one), its peak in float lanes (a not-a-number never replaces
+// it), its rail and not-a-number counts in 32-bit lanes.
+struct Float32Rows {
+  __m256d sumLow, sumHigh, squaresLow, squaresHigh;
+};
+
+__attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(
+    const std::uint8_t* row, Float32Rows& r, __m256& max, __m256i& clipped, __m256i& nan) {
+  const __m256 noSign = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
+  const __m256 v = _mm256_loadu_ps(reinterpret_cast<const float*>(row));
+  const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
+  const __m256 a = _mm256_and_ps(v, noSign);
+  max = _mm256_max_ps(a, max);  // the second where either is not a number
+  const __m256 clips = _mm256_cmp_ps(a, _mm256_set1_ps(1.0f), _CMP_GE_OQ);
+  clipped = _mm256_sub_epi32(clipped, _mm256_castps_si256(clips));
+  nan = _mm256_sub_epi32(nan, _mm256_castps_si256(isNan));
+  const __m256 d = _mm256_andnot_ps(isNan, v);
+  const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
+  const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
+  r.sumLow = _mm256_add_pd(r.sumLow, low);
+  r.sumHigh = _mm256_add_pd(r.sumHigh, high);
+  r.squaresLow = _mm256_add_pd(r.squaresLow, _mm256_mul_pd(low, low));
+  r.squaresHigh = _mm256_add_pd(r.squaresHigh, _mm256_mul_pd(high, high));
+}
+
+template <std::uint32_t kChannels, PeakFrames kPeakFrames>
+__attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes, std::size_t frames,
+                                                      std::uint64_t firstFrame, Rails,
+                                                      Stats& stats) {
+  static_assert(kChannels == 1 || kChannels == 2);
+  const std::size_t samples = frames * kChannels;
+  const __m256d zero = _mm256_setzero_pd();
+  Float32Rows rows[2] = {{zero, zero, zero, zero}, {zero, zero, zero, zero}};
+  __m256 max = _mm256_set1_ps(-1.0f);
+  __m256i clipped = _mm256_setzero_si256();
+  __m256i nan = _mm256_setzero_si256();
+  std::size_t i = 0;
+  for (; samples - i >= 16; i += 16) {
+    AddFloat32Row(bytes + 4 * i, rows[0], max, clipped, nan);
+    AddFloat32Row(bytes + 4 * i + 32, rows[1], max, clipped, nan);
+  }
+  if (samples - i >= 8) {
+    AddFloat32Row(bytes + 4 * i, rows[0], max, clipped, nan);
+    i += 8;
+  }
+  FloatLanes<float, kStatsLanes> lanes;
+  _mm256_storeu_pd(lanes.sum, _mm256_add_pd(rows[0].sumLow, rows[1].sumLow));
+  _mm256_storeu_pd(lanes.sum + 4, _mm256_add_pd(rows[0].sumHigh, rows[1].sumHigh));
+  _mm256_storeu_pd(lanes.squares, _mm256_add_pd(rows[0].squaresLow, rows[1].squaresLow));
+  _mm256_storeu_pd(lanes.squares + 4, _mm256_add_pd(rows[0].squaresHigh, rows[1].squaresHigh));
+  _mm256_storeu_ps(lanes.max, max);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.clipped), clipped);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.nan), nan);
+  _mm256_zeroupper();
+  // The rest, fewer than a row, in the lanes their places in a row give.
+  for (std::size_t j = 0; i < samples; ++i, ++j) {
+    AddFloatSample(lanes, j, Float32Sample::Read(bytes + 4 * i));
+  }
+  FoldFloatLanes<Float32Sample, kChannels, kPeakFrames>(lanes, bytes, frames, firstFrame, stats);
 }
 
 // Mono or stereo 24-bit samples by hand, 8 a row, since the compiler is
@@ -407,6 +480,17 @@ constexpr StatsLoop VectorPcmLoop() {
 }
 #endif
 
+#if defined(__x86_64__)
+template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
+constexpr StatsLoop VectorFloatLoop() {
+  if constexpr (std::is_same_v<Sample, Float32Sample> && kChannels <= 2) {
+    return Avx2Float32Stats<kChannels, kPeakFrames>;
+  } else {
+    return Avx2Float<Sample, kChannels, kPeakFrames>;
+  }
+}
+#endif
+
 template <typename Layout, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
@@ -419,7 +503,7 @@ constexpr StatsLoops PcmLoops(bool vector, std::index_sequence<kC...>) {
 template <typename Sample, PeakFrames kPeakFrames, std::size_t... kC>
 constexpr StatsLoops FloatLoops(bool vector, std::index_sequence<kC...>) {
 #if defined(__x86_64__)
-  if (vector) return {Avx2Float<Sample, kC + 1, kPeakFrames>...};
+  if (vector) return {VectorFloatLoop<Sample, kC + 1, kPeakFrames>()...};
 #endif
   (void)vector;
   return {PortableFloat<Sample, kC + 1, kPeakFrames>...};
