@@ -107,6 +107,32 @@ void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, 
   FoldFloatPeaks(max, std::min(samples, kLanes), stereo, peaks);
 }
 
+// Lines of float samples summed side by side, kLineLanes at a time: each
+// line still adds its samples in its own order, which fixes its rounding,
+// but the additions of different lines overlap. A sample's channel is its
+// place in the line, odd or even, since lines start with a frame.
+constexpr std::size_t kLineLanes = 8;
+
+void PortableFloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
+                           bool stereo, double* sums, FloatPeaks& peaks) {
+  std::int64_t max[2] = {-1, -1};
+  for (std::size_t first = 0; first < lines; first += kLineLanes) {
+    const std::size_t n = std::min(kLineLanes, lines - first);
+    const std::uint8_t* line = bytes + 4 * first * perLine;
+    double s[kLineLanes] = {};
+    for (std::size_t i = 0; i < perLine; ++i) {
+      std::int64_t& peak = max[stereo ? i % 2 : 0];
+      for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t magnitude = Assem4(line + 4 * (k * perLine + i)) & 0x7FFFFFFF;
+        s[k] += FloatMagnitudeLevel(magnitude);
+        peak = std::max<std::int64_t>(peak, magnitude);
+      }
+    }
+    std::copy(s, s + n, sums + first);
+  }
+  for (std::size_t c = 0; c < 2; ++c) peaks.max[c] = std::max(peaks.max[c], max[c]);
+}
+
 // |128 x value| of 64-bit float samples in rows of lanes; a lane keeps its
 // largest magnitude as a double, which not-a-numbers never replace (they
 // fail the comparison), and whose order is the order of its bits.
@@ -267,6 +293,12 @@ void FloatChannelPeaks(Decoder decoder, const std::uint8_t* bytes, std::size_t f
   }
   const auto peak = [](const std::uint8_t* b) -> std::int64_t { return Assem4(b) & 0x7FFFFFFF; };
   EachChannel(bytes, frames, channels, 4, peak, peaks.max);
+}
+
+void FloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+                   double* sums, FloatPeaks& peaks, bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2FloatLineSums), PortableFloatLineSums, bytes, lines, perLine,
+           stereo, sums, peaks);
 }
 
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,

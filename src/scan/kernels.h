@@ -127,6 +127,13 @@ struct FloatPeaks {
 void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                      double* magnitudes, FloatPeaks& peaks, bool vector);
 
+/// Whole lines of 32-bit float samples, `perLine` samples each, one after
+/// another: each line's sum of magnitudes into `sums`, added sample by
+/// sample in order (so the same double as adding what FloatMagnitudes
+/// writes), and the peaks, with no magnitude ever stored.
+void FloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+                   double* sums, FloatPeaks& peaks, bool vector);
+
 /// 64-bit float samples: each level's magnitude, |128 x value|, into
 /// `magnitudes` (not-a-number stays not-a-number); the largest of each
 /// channel, not-a-numbers aside, kept as its bit pattern.

@@ -1,0 +1,75 @@
+// The line kernels' two builds, vector and portable, against the plain
+// rule: a line's sum is its samples' magnitudes added one by one in order,
+// so both must give that double to the last bit, whatever the number of
+// lines and their length (vectors that do not fill, lines repeated to fill
+// a group of four), and the same peaks.
+#include "scan/kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "support/wav_builder.h"
+
+namespace ampdots {
+namespace {
+
+TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
+  std::mt19937 random(11);
+  // Levels of every size, with zeros, subnormals, infinities and
+  // not-a-numbers, whose magnitudes the rule reads from their bits alike.
+  const auto sample = [&] {
+    const auto raw = static_cast<std::uint32_t>(random());
+    switch (raw % 16) {
+      case 0:
+        return raw & 0x807FFFFF;  // zero exponent
+      case 1:
+        return raw | 0x7F800000;  // all-ones exponent
+      default:
+        return (raw & 0x807FFFFF) | ((60 + raw % 80) << 23);
+    }
+  };
+  for (const bool stereo : {false, true}) {
+    for (const std::size_t lines : {1u, 2u, 3u, 4u, 5u, 8u, 15u, 16u, 17u, 33u}) {
+      for (const std::size_t frames : {1u, 2u, 3u, 4u, 5u, 7u, 64u, 301u}) {
+        const std::size_t perLine = frames * (stereo ? 2 : 1);
+        testing::Bytes bytes;
+        for (std::size_t i = 0; i < lines * perLine; ++i) {
+          const std::uint32_t v = sample();
+          for (int b = 0; b < 4; ++b) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+        }
+        std::vector<double> expected(lines, 0.0);
+        FloatPeaks expectedPeaks;
+        for (std::size_t j = 0; j < lines; ++j) {
+          for (std::size_t i = 0; i < perLine; ++i) {
+            const std::size_t at = 4 * (j * perLine + i);
+            const std::uint32_t magnitude = (bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                                             static_cast<std::uint32_t>(bytes[at + 3]) << 24) &
+                                            0x7FFFFFFF;
+            expected[j] += FloatMagnitudeLevel(magnitude);
+            std::int64_t& peak = expectedPeaks.max[stereo ? i % 2 : 0];
+            peak = std::max<std::int64_t>(peak, magnitude);
+          }
+        }
+        for (const bool vector : {false, true}) {
+          if (vector && !VectorLoopsAvailable()) continue;
+          std::vector<double> sums(lines, -1.0);
+          FloatPeaks peaks;
+          FloatLineSums(bytes.data(), lines, perLine, stereo, sums.data(), peaks, vector);
+          for (std::size_t j = 0; j < lines; ++j) {
+            ASSERT_EQ(sums[j], expected[j]) << "line " << j << " of " << lines << ", " << frames
+                                            << " frames, stereo " << stereo << " vector " << vector;
+          }
+          for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+            ASSERT_EQ(peaks.max[c], expectedPeaks.max[c]) << "channel " << c;
+          }
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ampdots
