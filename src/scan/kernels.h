@@ -69,9 +69,14 @@ template <const ByteValues& kValues>
 inline std::int32_t ByteValue(const std::uint8_t* b) {
   return kValues[b[0]];
 }
-using Pcm8Layout = PcmLayout<1, 256, ByteValue<kPcm8Values>>;
-using MuLawLayout = PcmLayout<1, 256, ByteValue<kMuLawValues>>;
-using ALawLayout = PcmLayout<1, 256, ByteValue<kALawValues>>;
+/// A one-byte layout, whose table of values the vector loops read too.
+template <const ByteValues& kTable>
+struct ByteLayout : PcmLayout<1, 256, ByteValue<kTable>> {
+  static constexpr const ByteValues& kValues = kTable;
+};
+using Pcm8Layout = ByteLayout<kPcm8Values>;
+using MuLawLayout = ByteLayout<kMuLawValues>;
+using ALawLayout = ByteLayout<kALawValues>;
 using Pcm16Layout = PcmLayout<2, 256, Pcm16Value>;
 using Pcm24Layout = PcmLayout<3, 65536, Pcm24Value>;
 using Pcm32Layout = PcmLayout<4, (1 << 24), Pcm32Value>;

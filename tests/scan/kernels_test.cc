@@ -71,5 +71,41 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
   }
 }
 
+// One-byte samples: every code, in runs that do and do not fill the
+// vector rows, mono and stereo: the vector loops' line sums and peaks are
+// the portable loops' exactly. Runs of one code show each code's own
+// contribution and peak.
+TEST(OneByteKernels, VectorLoopsSumAndPeakAsThePortableOnes) {
+  if (!VectorLoopsAvailable()) GTEST_SKIP() << "no vector loops on this processor";
+  using Accumulate = void (*)(const std::uint8_t*, std::size_t, bool, PcmTotals&, bool);
+  const struct {
+    const char* name;
+    Accumulate accumulate;
+  } laws[] = {{"mu-law", AccumulateMuLaw}, {"A-law", AccumulateALaw}, {"8-bit", AccumulatePcm8}};
+  std::mt19937 random(3);
+  std::vector<std::vector<std::uint8_t>> runs;
+  for (int code = 0; code < 256; ++code) runs.emplace_back(70, static_cast<std::uint8_t>(code));
+  for (const std::size_t length : {1u, 31u, 32u, 33u, 64u, 1000u, 100000u}) {
+    std::vector<std::uint8_t> run(length);
+    for (auto& b : run) b = static_cast<std::uint8_t>(random());
+    runs.push_back(run);
+  }
+  for (const auto& law : laws) {
+    for (const auto& run : runs) {
+      for (const bool stereo : {false, true}) {
+        PcmTotals vector;
+        PcmTotals portable;
+        law.accumulate(run.data(), run.size(), stereo, vector, true);
+        law.accumulate(run.data(), run.size(), stereo, portable, false);
+        ASSERT_EQ(vector.sum, portable.sum) << law.name << ", " << run.size() << " bytes from "
+                                            << int{run[0]} << ", stereo " << stereo;
+        for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+          ASSERT_EQ(vector.max[c], portable.max[c]) << law.name << " channel " << c;
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace ampdots
