@@ -81,6 +81,19 @@ bool IncrementDigits(char* stamp, std::size_t from, std::size_t to) {
 // whole, so that the wide reads of the next lines can take it straight
 // from the store.
 void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
+  // Most often only the frame index's tens move on: they are counted up
+  // where they stand, which a copy of the whole stamp would cost more than.
+  if (!timeChanged && p.withFrame && t >= 0) {
+    const std::int64_t base = t - t % 10;
+    if (base == p.frameBase + 10 && p.frameBase >= 10) {
+      if (!IncrementDigits(p.stamp, p.timeLength, p.timeLength + p.frameDigits)) {
+        p.frameDigits = FormatInteger(t / 10, p.stamp + p.timeLength);  // one digit longer
+      }
+      p.stampLength = p.timeLength + p.frameDigits;
+      p.frameBase = base;
+      return;
+    }
+  }
   char stamp[sizeof p.stamp];
   std::memcpy(stamp, p.stamp, sizeof stamp);
   if (timeChanged) {
