@@ -21,12 +21,17 @@ namespace {
 constexpr std::uint64_t kWorkerBytes = std::uint64_t{64} << 20;
 constexpr std::uint64_t kLineBytes = 64;
 
+// A chunk holds at most this many lines: more would only add to the
+// memory that their lengths and the worker's text take (a line per frame
+// of 16-bit mono is 34 bytes of text for 2 of samples).
+constexpr std::size_t kChunkLines = 65536;
+
 // The buffers of the one scan a process runs: fixed, and too large for the
 // stack. Two of each: the worker takes one chunk while the scan's own
 // thread takes the one before it.
 std::uint8_t frameBuffers[2][kChunkBytes];
 double magnitudeBuffers[2][kChunkBytes / 4];  // a float sample is 4 bytes
-double lineLengths[2][kChunkBytes];           // a line per one-byte frame at most
+double lineLengths[2][kChunkLines];
 const Workspace kWorkspaces[2] = {{lineLengths[0], magnitudeBuffers[0]},
                                   {lineLengths[1], magnitudeBuffers[1]}};
 
@@ -36,7 +41,10 @@ TextBlock workerText;
 
 // The plan's chunk, never more than fits the buffers.
 std::size_t ChunkFramesFor(const ScanPlan& plan) {
-  const std::size_t fit = kChunkBytes / plan.frameBytes;
+  std::size_t fit = kChunkBytes / plan.frameBytes;
+  if (plan.resolution != 0 && fit / kChunkLines >= plan.resolution) {
+    fit = kChunkLines * plan.resolution;
+  }
   return plan.chunkFrames != 0 ? std::min<std::size_t>(plan.chunkFrames, fit) : fit;
 }
 

@@ -218,7 +218,7 @@ class ScanDifferential : public ::testing::TestWithParam<std::tuple<bool, bool>>
   void SetUp() override { vector_ = VectorLoopsAvailable() && std::get<0>(GetParam()); }
   // The plan made to scan this way. With the worker, chunks of 24576
   // frames whatever their width, so that narrow frames cross chunk
-  // boundaries in these short files too; without it, chunks of 192 KiB, as
+  // boundaries in these short files too; without it, chunks of 384 KiB, as
   // the tool takes them.
   ScanPlan Tuned(ScanPlan plan) const {
     const bool worker = std::get<1>(GetParam());

@@ -23,8 +23,9 @@ Output out;
 
 // 16-bit mono at 8000 Hz, level 10 throughout: 400-frame lines of ten dots
 // (800 bytes). A chunk holds as many whole lines as fit in the scan's
-// chunk (245 lines, 196000 bytes), and chunks go in pairs, the first to
-// this thread, the second to the worker: chunks 2 and 3 of the file's five.
+// chunk (491 lines, 392800 bytes), and chunks go in pairs, the first to
+// this thread, the second to the worker: chunks 2 and 3 of the file's six.
+constexpr std::size_t kFileFrames = 8000 * 150;
 constexpr std::uint64_t kLineBytes = 800;
 constexpr std::uint64_t kWholeLinesBytes = kChunkBytes / kLineBytes * kLineBytes;
 
@@ -32,7 +33,7 @@ constexpr std::uint64_t kWholeLinesBytes = kChunkBytes / kLineBytes * kLineBytes
 // from past the bad page while this thread's fails: a loud sample there
 // (level 127) must not count.
 TEST(ScanFault, EitherThreadsChunkFails) {
-  Bytes wav = testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, 8000 * 60));
+  Bytes wav = testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, kFileFrames));
   wav[44 + 3 * kWholeLinesBytes + 10001] = 0x7F;
   for (const std::uint64_t chunk : {2u, 3u}) {  // this thread's chunk, then the worker's
     SCOPED_TRACE(chunk);
@@ -60,7 +61,7 @@ TEST(ScanFault, EitherThreadsChunkFails) {
 }
 
 // Lines longer than a chunk, read by both threads at once: the same. Lines
-// of 100000 frames (200000 bytes) cross the chunks of 98304 frames; a
+// of 200000 frames (400000 bytes) cross the chunks of 196608 frames; a
 // record is made of a line only if every frame of it came.
 class CountedBlocks final : public BlockSink {
  public:
@@ -70,9 +71,9 @@ class CountedBlocks final : public BlockSink {
 
 TEST(ScanFault, EitherThreadsChunkFailsUnderLongLines) {
   const Bytes wav =
-      testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, 8000 * 60));
-  constexpr std::uint64_t kChunk = kChunkBytes;  // 98304 two-byte frames
-  constexpr std::uint64_t kLongLineBytes = 200000;
+      testing::CanonicalWav({1, 8000, 16, 1}, testing::Repeat({0x00, 0x0A}, kFileFrames));
+  constexpr std::uint64_t kChunk = kChunkBytes;  // 196608 two-byte frames
+  constexpr std::uint64_t kLongLineBytes = 400000;
   for (const std::uint64_t chunk : {2u, 3u}) {  // this thread's chunk, then the worker's
     SCOPED_TRACE(chunk);
     const testing::ScratchDir dir;
@@ -82,7 +83,7 @@ TEST(ScanFault, EitherThreadsChunkFailsUnderLongLines) {
     Source source;
     const ProbeResult probe = GetAttributes(disk.Path().c_str(), OpenSource, source);
     ASSERT_EQ(probe.status, ProbeStatus::kOk);
-    ScanPlan plan = MakePlan(probe.attributes, 0, probe.attributes.frameCount, 100000, 1.0f);
+    ScanPlan plan = MakePlan(probe.attributes, 0, probe.attributes.frameCount, 200000, 1.0f);
     plan.worker = WorkerUse::kAlways;
     CountedBlocks blocks;
     const Stats stats = ScanBlocks(source, plan, blocks);
