@@ -68,6 +68,12 @@ bool OpenSource(const char* path, Source& source) {
   // read-ahead of a sequential reader keeps both fed from a cold cache
   // (a fifth faster on a 1 GiB file here; the same with the file cached).
   if (!source.stream) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A pipe of 64 KiB makes its writer and this reader take turns every
+  // 64 KiB, each waking the other: one of 1 MiB (the usual most an
+  // unprivileged process may ask) lets both run at once, and reads whole
+  // chunks. Where the pipe may not grow, or the stream is a socket, it
+  // stays as it is.
+  if (source.stream) fcntl(fd, F_SETPIPE_SZ, 1 << 20);
   return true;
 }
 
