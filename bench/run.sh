@@ -14,8 +14,10 @@
 # (default: pcm16 pcm24 float). AMPDOTS_BENCH_LOUDNESS names the files
 # timed with --loudness against ffmpeg's ebur128 filter and libebur128, both
 # with true peak, where they are installed (default: loud16, 16-bit stereo
-# at 48 kHz). Builds the tool and the WAV generator in the release tree
-# first.
+# at 48 kHz). AMPDOTS_BENCH_STREAMS names the formats timed through a
+# pipe (default: pcm16 float), AMPDOTS_BENCH_ONE_CORE those timed on one
+# processor with taskset -c 0 (default: pcm16 float). Builds the tool and
+# the WAV generator in the release tree first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/release
@@ -111,9 +113,12 @@ run_mode() {  # MODE FILE
     db) "$bin/ampdots" --db --lines=50 "$2" 0 100000 ;;
     silence) "$bin/ampdots" --silence "$2" 0 100000 ;;
     clips) "$bin/ampdots" --clips "$2" 0 100000 ;;
+    old-summary) "$base" --summary "$2" 0 100000 ;;
+    old-json) "$base" --json "$2" 0 100000 ;;
   esac
 }
 modes=(picture summary json csv db silence clips)
+[ -z "$base" ] || modes+=(old-summary old-json)
 for name in ${AMPDOTS_BENCH_OPTIONS:-pcm16 pcm24 float}; do
   file="$dir/$name.wav"
   size=$(stat -L -c %s "$file")
@@ -172,6 +177,7 @@ done
 # Streams: the file through a pipe, against cat through the same pipe.
 stream_cat() { cat "$1" | cat > /dev/null; }
 stream_ampdots() { cat "$1" | "$bin/ampdots" - 0 100000 > /dev/null; }
+stream_baseline() { cat "$1" | "$base" - 0 100000 > /dev/null; }
 for name in ${AMPDOTS_BENCH_STREAMS:-pcm16 float}; do
   file="$dir/$name.wav"
   size=$(stat -L -c %s "$file")
@@ -180,12 +186,18 @@ for name in ${AMPDOTS_BENCH_STREAMS:-pcm16 float}; do
   for ((r = 0; r < rounds; r++)); do
     times[cat]+="$(time_one stream_cat "$file") "
     times[ampdots]+="$(time_one stream_ampdots "$file") "
+    [ -z "$base" ] || times[baseline]+="$(time_one stream_baseline "$file") "
   done
   cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
   amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
   printf '%-10s %-8s %10.3f %10.0f\n' "$name|" "cat|cat" "$cat_s" "$(calc "$size / 1048576 / $cat_s")"
   printf '%-10s %-8s %10.3f %10.0f %s\n' "$name|" "cat|amp" "$amp_s" "$(calc "$size / 1048576 / $amp_s")" \
     "$(printf 'ampdots/cat %.2f' "$(calc "$amp_s / $cat_s")")"
+  if [ -n "$base" ]; then
+    s=$(tr ' ' '\n' <<< "${times[baseline]}" | grep . | median)
+    printf '%-10s %-8s %10.3f %10.0f %s\n' "$name|" "cat|old" "$s" "$(calc "$size / 1048576 / $s")" \
+      "$(printf 'baseline/cat %.2f' "$(calc "$s / $cat_s")")"
+  fi
   unset times
 done
 
@@ -196,10 +208,48 @@ declare -A times=()
 for ((r = 0; r < rounds; r++)); do
   times[cat]+="$(time_one cat "$dir/lines.txt") "
   times[ampdots]+="$(time_one "$bin/ampdots" "$dir/lines.wav" 0 300 1) "
+  [ -z "$base" ] || times[baseline]+="$(time_one "$base" "$dir/lines.wav" 0 300 1) "
 done
 cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
 amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
 printf '%-10s %-8s %10.3f %10.0f\n' lines cat "$cat_s" "$(calc "$out_size / 1048576 / $cat_s")"
 printf '%-10s %-8s %10.3f %10.0f %s\n' lines ampdots "$amp_s" "$(calc "$out_size / 1048576 / $amp_s")" \
   "$(printf 'ampdots/cat %.2f' "$(calc "$amp_s / $cat_s")")"
+if [ -n "$base" ]; then
+  s=$(tr ' ' '\n' <<< "${times[baseline]}" | grep . | median)
+  printf '%-10s %-8s %10.3f %10.0f %s\n' lines baseline "$s" "$(calc "$out_size / 1048576 / $s")" \
+    "$(printf 'baseline/cat %.2f' "$(calc "$s / $cat_s")")"
+fi
 echo "(lines: $(wc -l < "$dir/lines.txt") lines, $((out_size / 1048576)) MiB of text; MiB/s of text written)"
+unset times
+
+# One processor only (taskset -c 0): the tool then works alone, without its
+# second thread; against cat on that processor, and the baseline.
+if command -v taskset > /dev/null; then
+  for name in ${AMPDOTS_BENCH_ONE_CORE:-pcm16 float}; do
+    file="$dir/$name.wav"
+    size=$(stat -L -c %s "$file")
+    cat "$file" > /dev/null
+    declare -A times=()
+    for ((r = 0; r < rounds; r++)); do
+      times[cat]+="$(time_one taskset -c 0 cat "$file") "
+      times[ampdots]+="$(time_one taskset -c 0 "$bin/ampdots" "$file" 0 100000) "
+      [ -z "$base" ] || times[baseline]+="$(time_one taskset -c 0 "$base" "$file" 0 100000) "
+    done
+    cat_s=$(tr ' ' '\n' <<< "${times[cat]}" | grep . | median)
+    amp_s=$(tr ' ' '\n' <<< "${times[ampdots]}" | grep . | median)
+    cmds=(cat ampdots)
+    [ -z "$base" ] || cmds+=(baseline)
+    for cmd in "${cmds[@]}"; do
+      s=$(tr ' ' '\n' <<< "${times[$cmd]}" | grep . | median)
+      case $cmd in
+        cat) ratio="one core" ;;
+        ampdots) ratio=$(printf 'one core, ampdots/cat %.2f' "$(calc "$s / $cat_s")") ;;
+        baseline) ratio=$(printf 'one core, baseline/cat %.2f new/old %.3f' "$(calc "$s / $cat_s")" \
+                                 "$(calc "$amp_s / $s")") ;;
+      esac
+      printf '%-10s %-8s %10.3f %10.0f %s\n' "$name" "$cmd" "$s" "$(calc "$size / 1048576 / $s")" "$ratio"
+    done
+    unset times
+  done
+fi
