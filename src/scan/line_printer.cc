@@ -77,9 +77,9 @@ bool IncrementDigits(char* stamp, std::size_t from, std::size_t to) {
 }
 
 // Rebuilds the kept part of the stamp: the time, when it changed, then the
-// frame index less its last digit. The stamp is built aside and stored
-// whole, so that the wide reads of the next lines can take it straight
-// from the store.
+// frame index less its last digit. Written where it stands: a copy built
+// aside and stored whole cost more, reading back its own narrow stores,
+// than the next line's wide read of them does.
 void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
   // Most often only the frame index's tens move on: they are counted up
   // where they stand, which a copy of the whole stamp would cost more than.
@@ -94,8 +94,7 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
       return;
     }
   }
-  char stamp[sizeof p.stamp];
-  std::memcpy(stamp, p.stamp, sizeof stamp);
+  char* const stamp = p.stamp;
   if (timeChanged) {
     std::uint64_t scaled;
     std::size_t n;
@@ -140,7 +139,6 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
     }
     p.frameBase = base;
   }
-  std::memcpy(p.stamp, stamp, sizeof stamp);
 }
 
 // Writes the stamp of frame `t` at `at`, which has room for kMaxStampText
