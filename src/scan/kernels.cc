@@ -133,6 +133,28 @@ void PortableFloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::si
   for (std::size_t c = 0; c < 2; ++c) peaks.max[c] = std::max(peaks.max[c], max[c]);
 }
 
+void PortableFloat64LineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
+                             bool stereo, double* sums, FloatPeaks& peaks) {
+  double max[2] = {-1.0, -1.0};  // not-a-numbers never replace a lane's largest
+  for (std::size_t first = 0; first < lines; first += kLineLanes) {
+    const std::size_t n = std::min(kLineLanes, lines - first);
+    const std::uint8_t* line = bytes + 8 * first * perLine;
+    double s[kLineLanes] = {};
+    for (std::size_t i = 0; i < perLine; ++i) {
+      double& peak = max[stereo ? i % 2 : 0];
+      for (std::size_t k = 0; k < n; ++k) {
+        const double magnitude = Float64Magnitude(line + 8 * (k * perLine + i));
+        s[k] += magnitude;
+        peak = magnitude > peak ? magnitude : peak;
+      }
+    }
+    std::copy(s, s + n, sums + first);
+  }
+  for (std::size_t c = 0; c < 2; ++c) {
+    if (max[c] >= 0.0) peaks.max[c] = std::max(peaks.max[c], std::bit_cast<std::int64_t>(max[c]));
+  }
+}
+
 // |128 x value| of 64-bit float samples in rows of lanes; a lane keeps its
 // largest magnitude as a double, which not-a-numbers never replace (they
 // fail the comparison), and whose order is the order of its bits.
@@ -233,6 +255,12 @@ void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
                     bool vector) {
   VectorOr(vector, AMPDOTS_VECTOR(Avx2Companded<ALawRows>), AccumulatePcm<ALawLayout, 32767>, bytes,
            samples, stereo, totals);
+}
+
+void Float64LineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+                     double* sums, FloatPeaks& peaks, bool vector) {
+  VectorOr(vector, AMPDOTS_VECTOR(Avx2Float64LineSums), PortableFloat64LineSums, bytes, lines,
+           perLine, stereo, sums, peaks);
 }
 
 void Float64Magnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo,

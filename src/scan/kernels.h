@@ -139,6 +139,11 @@ void FloatMagnitudes(const std::uint8_t* bytes, std::size_t samples, bool stereo
 void FloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
                    double* sums, FloatPeaks& peaks, bool vector);
 
+/// The same for 64-bit float lines: each line's sum of |128 x value|, in
+/// order, and the peaks as Float64Magnitudes keeps them.
+void Float64LineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+                     double* sums, FloatPeaks& peaks, bool vector);
+
 /// 64-bit float samples: each level's magnitude, |128 x value|, into
 /// `magnitudes` (not-a-number stays not-a-number); the largest of each
 /// channel, not-a-numbers aside, kept as its bit pattern.

@@ -118,10 +118,10 @@ void SumLines(const double* magnitudes, std::size_t perLine, double* sums) {
 void FloatLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines, Totals& totals,
                 const Workspace& work) {
   const std::size_t perLine = std::size_t{plan.resolution} * plan.channels;
-  // 32-bit mono and stereo lines are summed straight from their bits.
-  if (plan.decoder == Decoder::kFloat32 && plan.channels <= 2) {
-    FloatLineSums(bytes, lines, perLine, plan.channels == 2, work.lengths, totals.floatPeaks,
-                  plan.vector);
+  // Mono and stereo lines are summed straight from their samples.
+  if (plan.channels <= 2) {
+    const auto sum = plan.decoder == Decoder::kFloat32 ? FloatLineSums : Float64LineSums;
+    sum(bytes, lines, perLine, plan.channels == 2, work.lengths, totals.floatPeaks, plan.vector);
     for (std::size_t j = 0; j < lines; ++j) work.lengths[j] = LineLength(plan, work.lengths[j]);
     return;
   }

@@ -1,13 +1,15 @@
 // The line kernels' two builds, vector and portable, against the plain
-// rule: a line's sum is its samples' magnitudes added one by one in order,
-// so both must give that double to the last bit, whatever the number of
-// lines and their length (vectors that do not fill, lines repeated to fill
-// a group of four), and the same peaks.
+// rule (the one-byte loops against each other): a line's sum is its samples' magnitudes added one
+// by one in order, so both must give that double to the last bit, whatever the number of lines and
+// their length (vectors that do not fill, lines repeated to fill a group of four), and the same
+// peaks.
 #include "scan/kernels.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -64,6 +66,59 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
           }
           for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
             ASSERT_EQ(peaks.max[c], expectedPeaks.max[c]) << "channel " << c;
+          }
+        }
+      }
+    }
+  }
+}
+
+// 64-bit float lines the same way: |128 x value|, not-a-numbers (which
+// make their line's sum one) and values that overflow when scaled among
+// them; peaks leave not-a-numbers out.
+TEST(Float64LineSums, BothBuildsAddEachLineInOrder) {
+  std::mt19937 random(12);
+  static constexpr std::uint64_t kSpecial[] = {0x0000000000000000, 0x8000000000000000,
+                                               0x0000000000000001, 0x7FF0000000000000,
+                                               0xFFF8000000000000, 0x7FEFFFFFFFFFFFFF};
+  std::uniform_real_distribution<double> level(-1.5, 1.5);
+  for (const bool stereo : {false, true}) {
+    for (const std::size_t lines : {1u, 3u, 4u, 7u, 16u, 19u}) {
+      for (const std::size_t frames : {1u, 2u, 3u, 5u, 64u, 203u}) {
+        const std::size_t perLine = frames * (stereo ? 2 : 1);
+        testing::Bytes bytes;
+        std::vector<double> values;
+        for (std::size_t i = 0; i < lines * perLine; ++i) {
+          const std::uint64_t v = random() % 200 == 0 ? kSpecial[random() % std::size(kSpecial)]
+                                                      : std::bit_cast<std::uint64_t>(level(random));
+          for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+          values.push_back(std::bit_cast<double>(v));
+        }
+        std::vector<double> expected(lines, 0.0);
+        double expectedMax[2] = {-1.0, -1.0};
+        for (std::size_t j = 0; j < lines; ++j) {
+          for (std::size_t i = 0; i < perLine; ++i) {
+            const double magnitude = std::fabs(128.0 * values[j * perLine + i]);
+            expected[j] += magnitude;
+            double& peak = expectedMax[stereo ? i % 2 : 0];
+            if (magnitude > peak) peak = magnitude;
+          }
+        }
+        for (const bool vector : {false, true}) {
+          if (vector && !VectorLoopsAvailable()) continue;
+          std::vector<double> sums(lines, -1.0);
+          FloatPeaks peaks;
+          Float64LineSums(bytes.data(), lines, perLine, stereo, sums.data(), peaks, vector);
+          for (std::size_t j = 0; j < lines; ++j) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(sums[j]),
+                      std::bit_cast<std::uint64_t>(expected[j]))
+                << "line " << j << " of " << lines << ", " << frames << " frames, stereo " << stereo
+                << " vector " << vector;
+          }
+          for (std::uint32_t c = 0; c < 2; ++c) {
+            const std::int64_t want =
+                expectedMax[c] < 0.0 ? -1 : std::bit_cast<std::int64_t>(expectedMax[c]);
+            ASSERT_EQ(peaks.max[c], want) << "channel " << c << " vector " << vector;
           }
         }
       }
