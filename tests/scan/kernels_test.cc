@@ -47,9 +47,9 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
         for (std::size_t j = 0; j < lines; ++j) {
           for (std::size_t i = 0; i < perLine; ++i) {
             const std::size_t at = 4 * (j * perLine + i);
-            const std::uint32_t magnitude = (bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                                             static_cast<std::uint32_t>(bytes[at + 3]) << 24) &
-                                            0x7FFFFFFF;
+            std::uint32_t word = 0;
+            for (std::size_t b = 0; b < 4; ++b) word |= std::uint32_t{bytes[at + b]} << (8 * b);
+            const std::uint32_t magnitude = word & 0x7FFFFFFF;
             expected[j] += FloatMagnitudeLevel(magnitude);
             std::int64_t& peak = expectedPeaks.max[stereo ? i % 2 : 0];
             peak = std::max<std::int64_t>(peak, magnitude);
