@@ -237,7 +237,7 @@ struct Float32Rows {
 __attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(
     const std::uint8_t* row, Float32Rows& r, __m256& max, __m256i& clipped, __m256i& nan) {
   const __m256 noSign = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-  const __m256 v = _mm256_loadu_ps(reinterpret_cast<const float*>(row));
+  const __m256 v = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)));
   const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
   const __m256 a = _mm256_and_ps(v, noSign);
   max = _mm256_max_ps(a, max);  // the second where either is not a number
