@@ -26,8 +26,27 @@ std::vector<std::uint8_t> RandomBytes(std::size_t n) {
   std::mt19937 random(5);
   std::vector<std::uint8_t> bytes(n);
   for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  // Keep float exponents within full scale, as in real recordings.
   return bytes;
+}
+
+// kSamples 32-bit floats, their exponents within full scale, as in real
+// recordings.
+std::vector<std::uint8_t> FloatBytes() {
+  auto bytes = RandomBytes(4 * kSamples);
+  for (std::size_t i = 3; i < bytes.size(); i += 4)
+    bytes[i] = static_cast<std::uint8_t>(0x3C | (bytes[i] & 0x80));
+  return bytes;
+}
+
+// The per-sample decoder's sum and peak of those floats: the yardstick.
+void ReferenceFloat(const std::vector<std::uint8_t>& bytes) {
+  double sum = 0, peak = 0;
+  for (std::size_t i = 0; i < kSamples; ++i) {
+    const Level l = DecodeFloat32(&bytes[4 * i]);
+    CheckPeak(peak, l.level);
+    sum += l.contribution;
+  }
+  benchmark::DoNotOptimize(sum + peak);
 }
 
 // Seconds for one call of `f`, the best of a few.
@@ -122,9 +141,7 @@ BENCHMARK(PcmKernel<AccumulatePcm8, DecodePcm8, 1>)->Name("Pcm8");
 BENCHMARK(PcmKernel<AccumulateMuLaw, DecodeMuLaw, 1>)->Name("MuLaw");
 
 void Float(benchmark::State& state) {
-  auto bytes = RandomBytes(4 * kSamples);
-  for (std::size_t i = 3; i < bytes.size(); i += 4)
-    bytes[i] = static_cast<std::uint8_t>(0x3C | (bytes[i] & 0x80));
+  const auto bytes = FloatBytes();
   std::vector<double> magnitudes(kSamples);
   Compare(
       state, bytes.size(),
@@ -135,24 +152,14 @@ void Float(benchmark::State& state) {
         for (double m : magnitudes) sum += m;
         benchmark::DoNotOptimize(sum);
       },
-      [&] {
-        double sum = 0, peak = 0;
-        for (std::size_t i = 0; i < kSamples; ++i) {
-          const Level l = DecodeFloat32(&bytes[4 * i]);
-          CheckPeak(peak, l.level);
-          sum += l.contribution;
-        }
-        benchmark::DoNotOptimize(sum + peak);
-      });
+      [&] { ReferenceFloat(bytes); });
 }
 BENCHMARK(Float);
 
 // Whole lines of float samples summed from their bits (16 lines of 2048
 // stereo frames), by the vector loop (argument 1) or its portable twin (0).
 void FloatLines(benchmark::State& state) {
-  auto bytes = RandomBytes(4 * kSamples);
-  for (std::size_t i = 3; i < bytes.size(); i += 4)
-    bytes[i] = static_cast<std::uint8_t>(0x3C | (bytes[i] & 0x80));
+  const auto bytes = FloatBytes();
   constexpr std::size_t kPerLine = 4096;
   const bool vector = state.range(0) != 0;
   std::vector<double> sums(kSamples / kPerLine);
@@ -163,15 +170,7 @@ void FloatLines(benchmark::State& state) {
         FloatLineSums(bytes.data(), sums.size(), kPerLine, true, sums.data(), peaks, vector);
         benchmark::DoNotOptimize(sums.data());
       },
-      [&] {
-        double sum = 0, peak = 0;
-        for (std::size_t i = 0; i < kSamples; ++i) {
-          const Level l = DecodeFloat32(&bytes[4 * i]);
-          CheckPeak(peak, l.level);
-          sum += l.contribution;
-        }
-        benchmark::DoNotOptimize(sum + peak);
-      });
+      [&] { ReferenceFloat(bytes); });
 }
 BENCHMARK(FloatLines)->Arg(1)->Arg(0);
 
@@ -179,11 +178,7 @@ BENCHMARK(FloatLines)->Arg(1)->Arg(0);
 // loops, against the per-sample reference: 16-bit, 24-bit, 32-bit float.
 void StereoStats(benchmark::State& state) {
   const auto bits = static_cast<std::uint32_t>(state.range(0));
-  auto bytes = RandomBytes(4 * kSamples);
-  if (bits == 32) {
-    for (std::size_t i = 3; i < bytes.size(); i += 4)
-      bytes[i] = static_cast<std::uint8_t>(0x3C | (bytes[i] & 0x80));
-  }
+  const auto bytes = bits == 32 ? FloatBytes() : RandomBytes(4 * kSamples);
   WavAttributes wav;
   wav.sampleRate = 48000;
   wav.bytesPerSample = bits / 8;

@@ -113,43 +113,44 @@ void PortableFloat(const std::uint8_t* bytes, std::size_t samples, bool stereo, 
 // place in the line, odd or even, since lines start with a frame.
 constexpr std::size_t kLineLanes = 8;
 
-void PortableFloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
-                           bool stereo, double* sums, FloatPeaks& peaks) {
-  std::int64_t max[2] = {-1, -1};
+// `take(sample, sum, peak)` adds a sample of kWidth bytes to its line's sum
+// and its channel's peak.
+template <std::size_t kWidth, typename Peak, typename Take>
+void LineLanes(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+               double* sums, Peak (&max)[2], Take take) {
   for (std::size_t first = 0; first < lines; first += kLineLanes) {
     const std::size_t n = std::min(kLineLanes, lines - first);
-    const std::uint8_t* line = bytes + 4 * first * perLine;
+    const std::uint8_t* line = bytes + kWidth * first * perLine;
     double s[kLineLanes] = {};
     for (std::size_t i = 0; i < perLine; ++i) {
-      std::int64_t& peak = max[stereo ? i % 2 : 0];
-      for (std::size_t k = 0; k < n; ++k) {
-        const std::uint32_t magnitude = Assem4(line + 4 * (k * perLine + i)) & 0x7FFFFFFF;
-        s[k] += FloatMagnitudeLevel(magnitude);
-        peak = std::max<std::int64_t>(peak, magnitude);
-      }
+      Peak& peak = max[stereo ? i % 2 : 0];
+      for (std::size_t k = 0; k < n; ++k) take(line + kWidth * (k * perLine + i), s[k], peak);
     }
     std::copy(s, s + n, sums + first);
   }
+}
+
+void PortableFloatLineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
+                           bool stereo, double* sums, FloatPeaks& peaks) {
+  std::int64_t max[2] = {-1, -1};
+  LineLanes<4>(bytes, lines, perLine, stereo, sums, max,
+               [](const std::uint8_t* b, double& sum, std::int64_t& peak) {
+                 const std::uint32_t magnitude = Assem4(b) & 0x7FFFFFFF;
+                 sum += FloatMagnitudeLevel(magnitude);
+                 peak = std::max<std::int64_t>(peak, magnitude);
+               });
   for (std::size_t c = 0; c < 2; ++c) peaks.max[c] = std::max(peaks.max[c], max[c]);
 }
 
 void PortableFloat64LineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
                              bool stereo, double* sums, FloatPeaks& peaks) {
   double max[2] = {-1.0, -1.0};  // not-a-numbers never replace a lane's largest
-  for (std::size_t first = 0; first < lines; first += kLineLanes) {
-    const std::size_t n = std::min(kLineLanes, lines - first);
-    const std::uint8_t* line = bytes + 8 * first * perLine;
-    double s[kLineLanes] = {};
-    for (std::size_t i = 0; i < perLine; ++i) {
-      double& peak = max[stereo ? i % 2 : 0];
-      for (std::size_t k = 0; k < n; ++k) {
-        const double magnitude = Float64Magnitude(line + 8 * (k * perLine + i));
-        s[k] += magnitude;
-        peak = magnitude > peak ? magnitude : peak;
-      }
-    }
-    std::copy(s, s + n, sums + first);
-  }
+  LineLanes<8>(bytes, lines, perLine, stereo, sums, max,
+               [](const std::uint8_t* b, double& sum, double& peak) {
+                 const double magnitude = Float64Magnitude(b);
+                 sum += magnitude;
+                 peak = magnitude > peak ? magnitude : peak;
+               });
   for (std::size_t c = 0; c < 2; ++c) {
     if (max[c] >= 0.0) peaks.max[c] = std::max(peaks.max[c], std::bit_cast<std::int64_t>(max[c]));
   }

@@ -128,16 +128,11 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
   }
   p.stampLength = p.timeLength;
   if (p.withFrame) {
-    // A negative index (never from a scan) is printed whole every time.
-    const std::int64_t base = t >= 0 ? t - t % 10 : -1;
-    const bool next = !timeChanged && base == p.frameBase + 10 && p.frameBase >= 10;
-    if (next && IncrementDigits(stamp, p.timeLength, p.timeLength + p.frameDigits)) {
-      p.stampLength += p.frameDigits;
-    } else {
-      p.frameDigits = t >= 10 ? FormatInteger(t / 10, stamp + p.timeLength) : 0;
-      p.stampLength += p.frameDigits;
-    }
-    p.frameBase = base;
+    // The tens written whole (counting on was taken above). A negative
+    // index (never from a scan) is printed whole every time.
+    p.frameDigits = t >= 10 ? FormatInteger(t / 10, stamp + p.timeLength) : 0;
+    p.stampLength += p.frameDigits;
+    p.frameBase = t >= 0 ? t - t % 10 : -1;
   }
 }
 

@@ -85,8 +85,9 @@ struct Helper {
 //                        handed on while the worker works;
 //   Second(frames)       the worker's chunk handed on after it;
 //   Add(buffer, frames)  any other chunk, worked out and handed on here;
-//   Save(), Restore()    the worker's state before Work and back to it;
-//   Stop()               whether nothing more can be shown.
+//   Stop()               whether nothing more can be shown;
+//   helper               the worker's side, saved before Work and put back
+//                        where its chunk does not count.
 // A file is read by both threads at once, each its own chunk (the worker
 // through `aside`, its own copy of the source), so that the copy out of the
 // page cache is shared too; the worker's chunk counts only if this thread's
@@ -112,7 +113,7 @@ void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_
     const bool nextLines = wantedNext % resolution == 0;
     std::size_t got = 0;
     std::size_t gotNext = 0;
-    chunks.Save();
+    chunks.helper.Save();
     if (aside != nullptr) {
       auto job = [&] {
         gotNext = ReadFrames(*aside, plan, nextFrame, wantedNext, 1);
@@ -129,7 +130,7 @@ void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_
       const int asideError = aside->error;
       aside->error = 0;
       if (got != wanted) {
-        chunks.Restore();  // never read, as far as the scan goes
+        chunks.helper.Restore();  // never read, as far as the scan goes
         break;
       }
       if (asideError != 0) source.error = asideError;
@@ -149,7 +150,7 @@ void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_
     if (gotNext == wantedNext && nextLines) {
       chunks.Second(wantedNext);
     } else {
-      chunks.Restore();
+      chunks.helper.Restore();
       chunks.Add(1, gotNext);
     }
     if (gotNext != wantedNext || chunks.Stop()) break;
@@ -178,21 +179,22 @@ struct PictureChunks {
     if (stats != nullptr) AddStats(plan, frameBuffers[buffer], frames, state.frame, *stats);
     AddFrames(state, plan, frameBuffers[buffer], frames, kWorkspaces[buffer], out);
   }
+  // The figures and bar lengths of whole lines in buffer `buffer`.
+  void Compute(int buffer, std::uint64_t frame, std::size_t frames, Totals& totals,
+               Stats* figures) {
+    if (figures != nullptr) AddStats(plan, frameBuffers[buffer], frames, frame, *figures);
+    ComputeLines(plan, frameBuffers[buffer], frames / plan.resolution, totals, kWorkspaces[buffer]);
+  }
   void Work(std::uint64_t frame, std::size_t frames) {
-    const std::uint32_t resolution = plan.resolution;
-    const std::size_t lines = frames / resolution;
-    if (stats != nullptr) AddStats(plan, frameBuffers[1], frames, frame, helper.stats);
-    ComputeLines(plan, frameBuffers[1], lines, helper.totals, kWorkspaces[1]);
+    Compute(1, frame, frames, helper.totals, stats != nullptr ? &helper.stats : nullptr);
     workerText.used = 0;
     workerText.full = false;
-    PrintLines(helper.printer, LineStamp(frame, resolution), resolution, lineLengths[1], lines,
-               workerText);
+    PrintLines(helper.printer, LineStamp(frame, plan.resolution), plan.resolution, lineLengths[1],
+               frames / plan.resolution, workerText);
   }
   void First(std::size_t frames) {
-    const std::size_t lines = frames / plan.resolution;
-    if (stats != nullptr) AddStats(plan, frameBuffers[0], frames, state.frame, *stats);
-    ComputeLines(plan, frameBuffers[0], lines, state.totals, kWorkspaces[0]);
-    PrintComputedLines(state, plan, lineLengths[0], lines, out);
+    Compute(0, state.frame, frames, state.totals, stats);
+    PrintComputedLines(state, plan, lineLengths[0], frames / plan.resolution, out);
   }
   void Second(std::size_t frames) {
     const std::size_t lines = frames / plan.resolution;
@@ -203,8 +205,6 @@ struct PictureChunks {
       state.frame += frames;
     }
   }
-  void Save() { helper.Save(); }
-  void Restore() { helper.Restore(); }
   bool Stop() const { return out.failed; }
 };
 
@@ -454,8 +454,6 @@ struct BlockChunks {
     HandOnBlocks(plan, frames / plan.resolution, 1, interval, sink);
     state.frame += frames;
   }
-  void Save() { helper.Save(); }
-  void Restore() { helper.Restore(); }
   bool Stop() const { return sink.Failed(); }
 };
 
