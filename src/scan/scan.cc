@@ -24,20 +24,29 @@ constexpr std::uint64_t kLineBytes = 64;
 // A chunk holds at most this many lines: more would only add to the
 // memory that their lengths and the worker's text take (a line per frame
 // of 16-bit mono is 34 bytes of text for 2 of samples).
-constexpr std::size_t kChunkLines = 65536;
+constexpr std::size_t kChunkLines = 16384;
+
+// How many of its chunks the worker may have worked out ahead of the scan's
+// own thread, whose turn to print them has not come: enough that neither
+// thread waits on the other's every chunk, few enough that their text
+// stays small.
+constexpr int kAheadSlots = 3;
 
 // The buffers of the one scan a process runs: fixed, and too large for the
 // stack. Two of each: the worker takes one chunk while the scan's own
-// thread takes the one before it.
+// thread takes the one before it. The worker's bar lengths and text are
+// kept, a set for each chunk it may be ahead (set 0 is buffer 1's).
 std::uint8_t frameBuffers[2][kChunkBytes];
 double magnitudeBuffers[2][kChunkBytes / 4];  // a float sample is 4 bytes
-double lineLengths[2][kChunkLines];
+double lineLengths[1 + kAheadSlots][kChunkLines];
 const Workspace kWorkspaces[2] = {{lineLengths[0], magnitudeBuffers[0]},
                                   {lineLengths[1], magnitudeBuffers[1]}};
 
+Workspace WorkerSpace(int slot) { return {lineLengths[1 + slot], magnitudeBuffers[1]}; }
+
 // The worker's lines, printed into a block of their own and put out in
 // their turn; a block too small for them is printed again, in turn.
-TextBlock workerText;
+TextBlock workerText[kAheadSlots];
 
 // The plan's chunk, never more than fits the buffers.
 std::size_t ChunkFramesFor(const ScanPlan& plan) {
@@ -57,25 +66,41 @@ std::size_t ReadFrames(Source& source, const ScanPlan& plan, std::uint64_t frame
 }
 
 // The worker's side of a scan: its own peaks, a printer that follows the
-// scan's own from chunk to chunk, and their state before its latest chunk,
-// put back where that chunk turns out to lie past the end of the scan.
+// scan's own from chunk to chunk, and their state before each of its
+// latest chunks, put back where that chunk turns out to lie past the end
+// of the scan.
 struct Helper {
   bool running = false;
   Totals totals;
   LinePrinter printer;
   Stats stats;  // of its chunks, when the run asks for figures
-  Totals savedTotals;
-  Stats savedStats;
+  Totals savedTotals[kAheadSlots];
+  Stats savedStats[kAheadSlots];
 
-  void Save() {
-    savedTotals = totals;
-    savedStats = stats;
+  void Save(int slot = 0) {
+    savedTotals[slot] = totals;
+    savedStats[slot] = stats;
   }
-  void Restore() {
-    totals = savedTotals;
-    stats = savedStats;
+  void Restore(int slot = 0) {
+    totals = savedTotals[slot];
+    stats = savedStats[slot];
   }
 };
+
+// The next two chunks of a scan with `remaining` frames to go, `count`
+// frames of the current line in: the second is 0 where the first is all
+// there is or ends inside a line, so that no chunk follows it.
+struct Pair {
+  std::size_t first;
+  std::size_t second;
+};
+
+Pair NextPair(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolution,
+              std::size_t chunkFrames) {
+  const std::size_t first = NextChunk(remaining, count, resolution, chunkFrames);
+  if (resolution == 0 || first % resolution != 0 || remaining == first) return {first, 0};
+  return {first, NextChunk(remaining - first, 0, resolution, chunkFrames)};
+}
 
 // The chunk loop of both scans: chunks of whole lines where they fit and,
 // with the worker running, a second chunk for it. `chunks` takes them:
@@ -99,16 +124,16 @@ void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_
   const std::uint32_t resolution = plan.resolution;
   std::uint64_t remaining = plan.endFrame - plan.startFrame;
   while (remaining > 0) {
-    const std::size_t wanted = NextChunk(remaining, state.count, resolution, chunkFrames);
-    // (A worker runs only for plans with lines.)
-    if (!worker || wanted % resolution != 0 || remaining == wanted) {
+    const Pair pair = NextPair(remaining, state.count, resolution, chunkFrames);
+    const std::size_t wanted = pair.first;
+    if (!worker || pair.second == 0) {
       const std::size_t got = ReadFrames(source, plan, state.frame, wanted, 0);
       chunks.Add(0, got);
       if (got != wanted || chunks.Stop()) break;
       remaining -= got;
       continue;
     }
-    const std::size_t wantedNext = NextChunk(remaining - wanted, 0, resolution, chunkFrames);
+    const std::size_t wantedNext = pair.second;
     const std::uint64_t nextFrame = state.frame + wanted;
     const bool nextLines = wantedNext % resolution == 0;
     std::size_t got = 0;
@@ -158,6 +183,108 @@ void DriveChunks(Source& source, Source* aside, const ScanPlan& plan, std::size_
   }
 }
 
+// A chunk the worker has read (and worked out, where it came whole and holds
+// whole lines), kept until the scan's own thread hands it on.
+struct AheadChunk {
+  std::uint64_t frame = 0;
+  std::size_t wanted = 0;
+  std::size_t got = 0;
+  int error = 0;  // its read's
+  bool lines = false;
+};
+
+// The worker running ahead: the second chunk of each pair in set n modulo
+// kAheadSlots, `done` of them finished, `taken` handed on by the scan's own
+// thread; `begun` is read there only once the worker has stopped.
+struct Ahead {
+  AheadChunk chunks[kAheadSlots];
+  Tally done;
+  Tally taken;
+  std::uint32_t begun = 0;
+};
+
+// The worker's side of DriveAhead: the second chunk of each pair, read
+// through `aside`, in order, at most kAheadSlots past the last one taken.
+// It stops after a chunk that came short or ends inside a line (its frames
+// stay in buffer 1 for the scan's own thread), where the pairs end, or
+// when halted.
+template <typename Chunks>
+void RunAhead(Source& aside, const ScanPlan& plan, std::size_t chunkFrames, std::uint64_t frame,
+              std::uint64_t remaining, Chunks& chunks, Ahead& ahead) {
+  const std::uint32_t resolution = plan.resolution;
+  for (std::uint32_t n = 0;; ++n) {
+    const Pair pair = NextPair(remaining, 0, resolution, chunkFrames);
+    if (pair.second == 0) return;  // the last chunk is the scan's own
+    if (n >= kAheadSlots ? !ahead.taken.AwaitReach(n - kAheadSlots + 1) : ahead.taken.Halted()) {
+      return;
+    }
+    const int slot = static_cast<int>(n % kAheadSlots);
+    AheadChunk& chunk = ahead.chunks[slot];
+    chunk.frame = frame + pair.first;
+    chunk.wanted = pair.second;
+    chunk.lines = pair.second % resolution == 0;
+    chunks.helper.Save(slot);
+    ahead.begun = n + 1;
+    chunk.got = ReadFrames(aside, plan, chunk.frame, chunk.wanted, 1);
+    chunk.error = aside.error;
+    aside.error = 0;
+    const bool whole = chunk.got == chunk.wanted && chunk.lines;
+    if (whole) chunks.Work(chunk.frame, chunk.wanted, slot);
+    ahead.done.Raise();
+    if (!whole) return;
+    frame += pair.first + pair.second;
+    remaining -= pair.first + pair.second;
+  }
+}
+
+// The chunk loop of the picture of a file, with the worker: as DriveChunks,
+// but the worker reads and works out its chunks on its own, up to
+// kAheadSlots ahead, so that the two threads wait for each other only where
+// one is that far ahead. Each chunk's outcome is the same as DriveChunks'
+// (the worker's counts only if this thread's chunk before it came whole;
+// its figures put back to before the first chunk that does not count).
+template <typename Chunks>
+void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t chunkFrames,
+                LineState& state, Chunks& chunks) {
+  const std::uint32_t resolution = plan.resolution;
+  std::uint64_t remaining = plan.endFrame - plan.startFrame;
+  Ahead ahead;
+  const std::uint64_t start = state.frame;
+  const std::uint64_t frames = remaining;
+  auto job = [&, start, frames] {
+    RunAhead(aside, plan, chunkFrames, start, frames, chunks, ahead);
+  };
+  PostJob(job);
+  std::uint32_t taken = 0;
+  while (remaining > 0) {
+    const Pair pair = NextPair(remaining, state.count, resolution, chunkFrames);
+    const std::size_t got = ReadFrames(source, plan, state.frame, pair.first, 0);
+    if (got != pair.first || pair.second == 0) {
+      chunks.Add(0, got);
+      break;  // the scan ends here
+    }
+    chunks.First(got);
+    ahead.done.AwaitReach(taken + 1);
+    const int slot = static_cast<int>(taken % kAheadSlots);
+    const AheadChunk& chunk = ahead.chunks[slot];
+    if (chunk.error != 0) source.error = chunk.error;
+    if (chunk.got == chunk.wanted && chunk.lines) {
+      chunks.Second(chunk.wanted, slot);
+    } else {
+      chunks.helper.Restore(slot);
+      chunks.Add(1, chunk.got);
+    }
+    ++taken;
+    ahead.taken.Raise();
+    if (chunk.got != chunk.wanted || chunks.Stop()) break;
+    remaining -= pair.first + pair.second;
+  }
+  ahead.taken.Halt();
+  AwaitJob();
+  // Chunks worked out past where the scan stopped do not count.
+  if (ahead.begun > taken) chunks.helper.Restore(static_cast<int>(taken % kAheadSlots));
+}
+
 // The worker's copy of a file's source, for it to read its own chunks;
 // none for a stream, which is read in order by one thread.
 std::unique_ptr<Source> AsideFor(const Source& source, bool worker) {
@@ -180,28 +307,32 @@ struct PictureChunks {
     AddFrames(state, plan, frameBuffers[buffer], frames, kWorkspaces[buffer], out);
   }
   // The figures and bar lengths of whole lines in buffer `buffer`.
-  void Compute(int buffer, std::uint64_t frame, std::size_t frames, Totals& totals,
-               Stats* figures) {
+  void Compute(int buffer, std::uint64_t frame, std::size_t frames, Totals& totals, Stats* figures,
+               const Workspace& work) {
     if (figures != nullptr) AddStats(plan, frameBuffers[buffer], frames, frame, *figures);
-    ComputeLines(plan, frameBuffers[buffer], frames / plan.resolution, totals, kWorkspaces[buffer]);
+    ComputeLines(plan, frameBuffers[buffer], frames / plan.resolution, totals, work);
   }
-  void Work(std::uint64_t frame, std::size_t frames) {
-    Compute(1, frame, frames, helper.totals, stats != nullptr ? &helper.stats : nullptr);
-    workerText.used = 0;
-    workerText.full = false;
-    PrintLines(helper.printer, LineStamp(frame, plan.resolution), plan.resolution, lineLengths[1],
-               frames / plan.resolution, workerText);
+  // On the worker: the chunk in buffer 1, kept as set `slot`.
+  void Work(std::uint64_t frame, std::size_t frames, int slot = 0) {
+    const Workspace work = WorkerSpace(slot);
+    Compute(1, frame, frames, helper.totals, stats != nullptr ? &helper.stats : nullptr, work);
+    TextBlock& text = workerText[slot];
+    text.used = 0;
+    text.full = false;
+    PrintLines(helper.printer, LineStamp(frame, plan.resolution), plan.resolution, work.lengths,
+               frames / plan.resolution, text);
   }
   void First(std::size_t frames) {
-    Compute(0, state.frame, frames, state.totals, stats);
+    Compute(0, state.frame, frames, state.totals, stats, kWorkspaces[0]);
     PrintComputedLines(state, plan, lineLengths[0], frames / plan.resolution, out);
   }
-  void Second(std::size_t frames) {
+  // The worker's chunk kept as set `slot`, handed on.
+  void Second(std::size_t frames, int slot = 0) {
     const std::size_t lines = frames / plan.resolution;
-    if (workerText.full) {
-      PrintComputedLines(state, plan, lineLengths[1], lines, out);
+    if (workerText[slot].full) {
+      PrintComputedLines(state, plan, WorkerSpace(slot).lengths, lines, out);
     } else {
-      PutBlock(out, workerText);
+      PutBlock(out, workerText[slot]);
       state.frame += frames;
     }
   }
@@ -231,7 +362,11 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* sta
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
   const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
   PictureChunks chunks{plan, state, helper, stats, out};
-  DriveChunks(source, aside.get(), plan, chunkFrames, state, helper.running, chunks);
+  if (aside != nullptr) {
+    DriveAhead(source, *aside, plan, chunkFrames, state, chunks);
+  } else {
+    DriveChunks(source, nullptr, plan, chunkFrames, state, helper.running, chunks);
+  }
   if (helper.running) StopWorker();
   MergePeaks(state.totals, helper.totals);
   if (stats != nullptr) MergeStats(*stats, helper.stats);

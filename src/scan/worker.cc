@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdint>
 
 namespace ampdots {
 namespace {
@@ -40,14 +41,17 @@ void Wake(std::atomic<int>& word) {
           0);
 }
 
-// A job takes some tens of microseconds, so the wait for the other side is
-// mostly short: spin a little before sleeping. Returns the phase waited
-// for, or kStop.
-int AwaitPhase(Worker& worker, int want) {
+// Waits until `reached(value)` holds for `word`'s value, and returns that
+// value. A job takes some tens of microseconds, so the wait for the other
+// side is mostly short: spin a little before sleeping. `sleepers` counts
+// the waiters asleep, so that the other side wakes them only where there
+// are any (a wake is a system call).
+template <typename Reached>
+int AwaitWord(std::atomic<int>& word, std::atomic<int>& sleepers, Reached reached) {
   int seen;
   for (int spin = 0; spin < 1024; ++spin) {
-    seen = worker.phase.load(std::memory_order_acquire);
-    if (seen == want || seen == kStop) return seen;
+    seen = word.load(std::memory_order_acquire);
+    if (reached(seen)) return seen;
     // The two threads may share a processor for a while (a new thread
     // often starts beside its maker): then only giving way lets the other
     // run.
@@ -57,14 +61,20 @@ int AwaitPhase(Worker& worker, int want) {
 #endif
   }
   for (;;) {
-    seen = worker.phase.load();
-    if (seen == want || seen == kStop) return seen;
-    // Counted before the phase is looked at again, so that Publish either
-    // sees a sleeper to wake or the sleeper sees the new phase.
-    worker.sleepers.fetch_add(1);
-    if (worker.phase.load() == seen) Sleep(worker.phase, seen);
-    worker.sleepers.fetch_sub(1);
+    seen = word.load();
+    if (reached(seen)) return seen;
+    // Counted before the word is looked at again, so that the other side
+    // either sees a sleeper to wake or the sleeper sees the new value.
+    sleepers.fetch_add(1);
+    if (word.load() == seen) Sleep(word, seen);
+    sleepers.fetch_sub(1);
   }
+}
+
+// Returns the phase waited for, or kStop.
+int AwaitPhase(Worker& worker, int want) {
+  return AwaitWord(worker.phase, worker.sleepers,
+                   [want](int seen) { return seen == want || seen == kStop; });
 }
 
 // Wakes the other side only where it sleeps: a wake is a system call.
@@ -139,5 +149,23 @@ SideThread::~SideThread() {
 void SideThread::PostCall(void (*run)(void*), void* job) { ampdots::Post(*state_, run, job); }
 
 void SideThread::Await() { ampdots::Await(*state_); }
+
+void Tally::Raise() {
+  count_.fetch_add(1);
+  if (sleepers_.load() > 0) Wake(count_);
+}
+
+void Tally::Halt() {
+  halted_.store(true);
+  Raise();  // a waiter asleep on the count wakes and sees the halt
+}
+
+bool Tally::AwaitReach(std::uint32_t target) {
+  // The count may wrap around: it has reached a target at most 2^31 behind.
+  AwaitWord(count_, sleepers_, [&](int seen) {
+    return halted_.load() || static_cast<std::uint32_t>(seen) - target < 0x80000000U;
+  });
+  return !halted_.load();
+}
 
 }  // namespace ampdots

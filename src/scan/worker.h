@@ -5,6 +5,9 @@
 #ifndef AMPDOTS_SCAN_WORKER_H_
 #define AMPDOTS_SCAN_WORKER_H_
 
+#include <atomic>
+#include <cstdint>
+
 namespace ampdots {
 
 /// When a scan shares its chunks with the worker: for long intervals only
@@ -30,6 +33,26 @@ void AwaitJob();
 
 /// Ends the worker thread (after any job under way).
 void StopWorker();
+
+/// A count of pieces of work that one thread raises as it finishes each and
+/// another waits on, so that a worker can run ahead of the thread that takes
+/// its work, and the two meet only where one is a whole window ahead.
+class Tally {
+ public:
+  /// Adds one, and wakes the waiter.
+  void Raise();
+  /// Ends every wait, now and later: the waiter is to stop.
+  void Halt();
+  /// Waits until the count reaches `target` (counting from zero, round
+  /// past 2^32). False where halted instead.
+  bool AwaitReach(std::uint32_t target);
+  bool Halted() const { return halted_.load(); }
+
+ private:
+  std::atomic<int> count_{0};
+  std::atomic<int> sleepers_{0};
+  std::atomic<bool> halted_{false};
+};
 
 /// A thread of one's own, apart from the scan's worker, for work that runs
 /// while the scan's does (the loudness meter's second half of the

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "scan/blocks.h"
@@ -327,8 +329,14 @@ TEST_P(ScanDifferential, LinesTooLongForIntegerSums) {
 // so both only read these.
 std::uint64_t endAt = 0;
 int endError = 0;
+// Reads by this thread (the scan's own) wait first where it is set, so that
+// the worker runs as far ahead of it as it may.
+std::thread::id laggingThread;
 std::size_t ReadEnding(const Source& source, std::uint64_t offset, std::uint8_t* dst,
                        std::size_t count, int& error) {
+  if (std::this_thread::get_id() == laggingThread) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   const bool pastBadByte = endError != 0 && offset > endAt;
   const std::uint64_t end = pastBadByte ? source.length : std::min(endAt, source.length);
   std::size_t n = 0;
@@ -341,8 +349,10 @@ std::size_t ReadEnding(const Source& source, std::uint64_t offset, std::uint8_t*
 // Each thread reads its own chunk of a pair: whichever read ends, at a
 // chunk's first frame or inside it, the scan stops where the reference
 // stops, with its lines, peaks and figures, and the same error; the
-// worker's chunk past this thread's short one never counts, even where it
-// came whole from past a bad byte.
+// worker's chunks past this thread's short one never count, even where
+// they came whole from past a bad byte, and whether the worker was a chunk
+// ahead or as far as it may be (this thread lagging), early in the scan
+// or once its kept chunks' sets have been used again.
 TEST_P(ScanDifferential, EitherReaderEndsTheScan) {
   if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
   const Layout layouts[] = {{16, 2, 1}, {32, 2, 3}, {24, 6, 1}, {8, 1, 7}};
@@ -355,41 +365,51 @@ TEST_P(ScanDifferential, EitherReaderEndsTheScan) {
     const auto chunk = static_cast<std::uint32_t>(
         std::min<std::size_t>(plan.chunkFrames, kChunkBytes / frameBytes) / kResolution *
         kResolution);
-    const std::uint32_t frames = 5 * chunk + 1000;
+    const std::uint32_t frames = 11 * chunk + 1000;
     const Bytes data = Frames(layout.bits, layout.bits >= 32 && layout.formatCode != 1,
                               std::size_t{frames} * layout.channels, random);
     const Bytes file = testing::CanonicalWav({layout.channels, 8000, layout.bits, 1}, data);
     plan.endFrame = frames;
-    // Chunks 2 and 3 are a pair: this thread's, then the worker's.
-    for (const std::uint32_t at : {2 * chunk, 2 * chunk + 1000, 3 * chunk, 3 * chunk + 1000}) {
+    // Chunks 2 and 3 are a pair: this thread's, then the worker's; so are
+    // 8 and 9.
+    for (const std::uint32_t at : {2 * chunk, 2 * chunk + 1000, 3 * chunk, 3 * chunk + 1000,
+                                   8 * chunk + 1000, 9 * chunk + 1000}) {
       for (const int error : {0, EIO}) {
-        endAt = 44 + std::uint64_t{at} * frameBytes + frameBytes / 2;  // inside the frame
-        endError = error;
-        Source source = MemorySource(file);
-        source.reader = ReadEnding;
-        const Scanned fast = RunScan(ScanInterval, source, plan);
-        const Scanned reference = RunScan(ScanIntervalReference, source, plan);
-        EXPECT_EQ(fast.text, reference.text);
-        for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
-          EXPECT_EQ(fast.peaks.channel[c], reference.peaks.channel[c]) << "channel " << c;
-        }
-        EXPECT_EQ(fast.stats.frames, at);
-        EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fast.stats, reference.stats));
-        Source fastSource = source;
-        Source referenceSource = source;
-        KeptBlocks fastBlocks(0);
-        KeptBlocks referenceBlocks(0);
-        const Stats fastStats = ScanBlocks(fastSource, plan, fastBlocks);
-        const Stats referenceStats = ScanBlocksReference(referenceSource, plan, referenceBlocks);
-        EXPECT_EQ(fastSource.error, error);
-        EXPECT_EQ(referenceSource.error, error);
-        EXPECT_TRUE(fastBlocks.inOrder);
-        EXPECT_EQ(fastBlocks.next, at);
-        EXPECT_EQ(fastBlocks.blocks.size(), referenceBlocks.blocks.size());
-        EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fastStats, referenceStats));
-        if (HasFailure()) {
-          FAIL() << layout.bits << "-bit x" << layout.channels << " ends at frame " << at
-                 << " error " << error;
+        for (const bool lag : {false, true}) {
+          if (lag && !std::get<1>(GetParam())) continue;  // no worker to run ahead
+          endAt = 44 + std::uint64_t{at} * frameBytes + frameBytes / 2;  // inside the frame
+          endError = error;
+          Source source = MemorySource(file);
+          source.reader = ReadEnding;
+          const std::thread::id lagging = lag ? std::this_thread::get_id() : std::thread::id();
+          laggingThread = lagging;
+          const Scanned fast = RunScan(ScanInterval, source, plan);
+          laggingThread = std::thread::id();
+          const Scanned reference = RunScan(ScanIntervalReference, source, plan);
+          EXPECT_EQ(fast.text, reference.text);
+          for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+            EXPECT_EQ(fast.peaks.channel[c], reference.peaks.channel[c]) << "channel " << c;
+          }
+          EXPECT_EQ(fast.stats.frames, at);
+          EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fast.stats, reference.stats));
+          Source fastSource = source;
+          Source referenceSource = source;
+          KeptBlocks fastBlocks(0);
+          KeptBlocks referenceBlocks(0);
+          laggingThread = lagging;
+          const Stats fastStats = ScanBlocks(fastSource, plan, fastBlocks);
+          laggingThread = std::thread::id();
+          const Stats referenceStats = ScanBlocksReference(referenceSource, plan, referenceBlocks);
+          EXPECT_EQ(fastSource.error, error);
+          EXPECT_EQ(referenceSource.error, error);
+          EXPECT_TRUE(fastBlocks.inOrder);
+          EXPECT_EQ(fastBlocks.next, at);
+          EXPECT_EQ(fastBlocks.blocks.size(), referenceBlocks.blocks.size());
+          EXPECT_NO_FATAL_FAILURE(ExpectSameStats(fastStats, referenceStats));
+          if (HasFailure()) {
+            FAIL() << layout.bits << "-bit x" << layout.channels << " ends at frame " << at
+                   << " error " << error << (lag ? " lagging" : "");
+          }
         }
       }
     }
