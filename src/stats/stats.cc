@@ -411,23 +411,33 @@ __attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, s
     const std::size_t rows = std::min((samples - i) / kRowSamples, kBlockRows);
     __m256i sum[2] = {zero, zero};
     __m256i clipped = zero;
-    for (std::size_t r = 0; r < rows; ++r, i += kRowSamples) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * i));
-      max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
-      const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
-                                           _mm256_cmpgt_epi16(atOrBelowLow, v));
-      clipped = _mm256_sub_epi16(clipped, rail);
-      if constexpr (kChannels == 1) {
-        sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
-        // Two squares of at most 2^30 each: read as unsigned, exact.
-        AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(v, v));
-      } else {
-        const __m256i first = _mm256_and_si256(v, keepFirst);
-        const __m256i second = _mm256_and_si256(v, keepSecond);
-        sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(first, ones));
-        sum[1] = _mm256_add_epi32(sum[1], _mm256_madd_epi16(second, ones));
-        AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(first, first));
-        AddWidened(squares[1][0], squares[1][1], _mm256_madd_epi16(second, second));
+    for (std::size_t r = 0; r < rows;) {
+      // Stereo squares, one of at most 2^30 in a 32-bit lane a row: three
+      // rows' stay below 2^32, read as unsigned, and are widened together.
+      const std::size_t group = kChannels == 2 && rows - r >= 3 ? 3 : 1;
+      __m256i groupSquares[2] = {zero, zero};
+      for (std::size_t g = 0; g < group; ++g, ++r, i += kRowSamples) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * i));
+        max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
+        const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
+                                             _mm256_cmpgt_epi16(atOrBelowLow, v));
+        clipped = _mm256_sub_epi16(clipped, rail);
+        if constexpr (kChannels == 1) {
+          sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
+          // Two squares of at most 2^30 each: read as unsigned, exact.
+          AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(v, v));
+        } else {
+          const __m256i first = _mm256_and_si256(v, keepFirst);
+          const __m256i second = _mm256_and_si256(v, keepSecond);
+          sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(first, ones));
+          sum[1] = _mm256_add_epi32(sum[1], _mm256_madd_epi16(second, ones));
+          groupSquares[0] = _mm256_add_epi32(groupSquares[0], _mm256_madd_epi16(first, first));
+          groupSquares[1] = _mm256_add_epi32(groupSquares[1], _mm256_madd_epi16(second, second));
+        }
+      }
+      if constexpr (kChannels == 2) {
+        AddWidened(squares[0][0], squares[0][1], groupSquares[0]);
+        AddWidened(squares[1][0], squares[1][1], groupSquares[1]);
       }
     }
     for (std::uint32_t c = 0; c < kChannels; ++c) {

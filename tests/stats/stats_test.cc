@@ -254,7 +254,8 @@ TEST(Stats, OneLoudChannelAmongMany) {
 
 // The bottom rail throughout, for more rows than a block of the 16-bit
 // loop keeps in its lanes: two squares of -32768 fill a 32-bit lane to
-// 2^31, and 70001 samples cross the blocks and leave a tail.
+// 2^31 (mono), three rows of one channel's to 3 x 2^30 (stereo), and 70001
+// samples cross the blocks and leave a tail.
 TEST(Stats, BottomRailForManyRows) {
   for (const std::uint32_t channels : {1u, 2u}) {
     SCOPED_TRACE(channels);
