@@ -200,7 +200,7 @@ struct Ahead {
   AheadChunk chunks[kAheadSlots];
   Tally done;
   Tally taken;
-  std::uint32_t begun = 0;
+  std::uint64_t begun = 0;
 };
 
 // The worker's side of DriveAhead: the second chunk of each pair, read
@@ -212,10 +212,12 @@ template <typename Chunks>
 void RunAhead(Source& aside, const ScanPlan& plan, std::size_t chunkFrames, std::uint64_t frame,
               std::uint64_t remaining, Chunks& chunks, Ahead& ahead) {
   const std::uint32_t resolution = plan.resolution;
-  for (std::uint32_t n = 0;; ++n) {
+  for (std::uint64_t n = 0;; ++n) {
     const Pair pair = NextPair(remaining, 0, resolution, chunkFrames);
     if (pair.second == 0) return;  // the last chunk is the scan's own
-    if (n >= kAheadSlots ? !ahead.taken.AwaitReach(n - kAheadSlots + 1) : ahead.taken.Halted()) {
+    // (A tally counts round past 2^32, as a file of so many chunks would.)
+    const auto reused = static_cast<std::uint32_t>(n - kAheadSlots + 1);
+    if (n >= kAheadSlots ? !ahead.taken.AwaitReach(reused) : ahead.taken.Halted()) {
       return;
     }
     const int slot = static_cast<int>(n % kAheadSlots);
@@ -255,7 +257,7 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
     RunAhead(aside, plan, chunkFrames, start, frames, chunks, ahead);
   };
   PostJob(job);
-  std::uint32_t taken = 0;
+  std::uint64_t taken = 0;
   while (remaining > 0) {
     const Pair pair = NextPair(remaining, state.count, resolution, chunkFrames);
     const std::size_t got = ReadFrames(source, plan, state.frame, pair.first, 0);
@@ -264,7 +266,7 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
       break;  // the scan ends here
     }
     chunks.First(got);
-    ahead.done.AwaitReach(taken + 1);
+    ahead.done.AwaitReach(static_cast<std::uint32_t>(taken + 1));
     const int slot = static_cast<int>(taken % kAheadSlots);
     const AheadChunk& chunk = ahead.chunks[slot];
     if (chunk.error != 0) source.error = chunk.error;
