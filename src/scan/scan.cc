@@ -102,8 +102,9 @@ Pair NextPair(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolu
   return {first, NextChunk(remaining - first, 0, resolution, chunkFrames)};
 }
 
-// The chunk loop of both scans: chunks of whole lines where they fit and,
-// with the worker running, a second chunk for it. `chunks` takes them:
+// The chunk loop of the records, and of a stream's picture (a file's
+// picture runs DriveAhead): chunks of whole lines where they fit and, with
+// the worker running, a second chunk for it. `chunks` takes them:
 //   Work(frame, frames)  on the worker: the second of two chunks of whole
 //                        lines, in buffer 1, worked out aside;
 //   First(frames)        the first of the two, in buffer 0, worked out and

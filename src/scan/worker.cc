@@ -161,7 +161,8 @@ void Tally::Halt() {
 }
 
 bool Tally::AwaitReach(std::uint32_t target) {
-  // The count may wrap around: it has reached a target at most 2^31 behind.
+  // The count wraps round past 2^32: it has reached the target where it
+  // stands less than 2^31 past it.
   AwaitWord(count_, sleepers_, [&](int seen) {
     return halted_.load() || static_cast<std::uint32_t>(seen) - target < 0x80000000U;
   });
