@@ -376,7 +376,7 @@ TEST_P(ScanDifferential, EitherReaderEndsTheScan) {
                                    8 * chunk + 1000, 9 * chunk + 1000}) {
       for (const int error : {0, EIO}) {
         for (const bool lag : {false, true}) {
-          if (lag && !std::get<1>(GetParam())) continue;  // no worker to run ahead
+          if (lag && !std::get<1>(GetParam())) continue;  // no worker: nothing runs ahead
           endAt = 44 + std::uint64_t{at} * frameBytes + frameBytes / 2;  // inside the frame
           endError = error;
           Source source = MemorySource(file);
