@@ -17,10 +17,11 @@ namespace ampdots::testing {
 /// ends, whatever its outcome: tests running side by side never collide.
 class ScratchDir {
  public:
-  ScratchDir() {
+  ScratchDir() : ScratchDir(::testing::TempDir()) {}
+  /// A directory under `base`, which ends with a slash.
+  explicit ScratchDir(const std::string& base) {
     // mkdtemp makes the name unique: no two tests share a directory.
-    std::string pattern = ::testing::TempDir();
-    pattern += "ampdots_XXXXXX";
+    std::string pattern = base + "ampdots_XXXXXX";
     if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     EXPECT_FALSE(path_.empty()) << "mkdtemp failed";
   }
