@@ -35,14 +35,16 @@ constexpr int kAheadSlots = 3;
 // The buffers of the one scan a process runs: fixed, and too large for the
 // stack. Two of each: the worker takes one chunk while the scan's own
 // thread takes the one before it. The worker's bar lengths and text are
-// kept, a set for each chunk it may be ahead (set 0 is buffer 1's).
+// kept, a set for each chunk it may be ahead.
 std::uint8_t frameBuffers[2][kChunkBytes];
 double magnitudeBuffers[2][kChunkBytes / 4];  // a float sample is 4 bytes
 double lineLengths[1 + kAheadSlots][kChunkLines];
-const Workspace kWorkspaces[2] = {{lineLengths[0], magnitudeBuffers[0]},
-                                  {lineLengths[1], magnitudeBuffers[1]}};
 
-Workspace WorkerSpace(int slot) { return {lineLengths[1 + slot], magnitudeBuffers[1]}; }
+constexpr Workspace WorkerSpace(int slot) { return {lineLengths[1 + slot], magnitudeBuffers[1]}; }
+
+// The pair loop's: this thread's, and the worker's, which is the first
+// kept set (a scan runs one loop or the other, never both).
+constexpr Workspace kWorkspaces[2] = {{lineLengths[0], magnitudeBuffers[0]}, WorkerSpace(0)};
 
 // The worker's lines, printed into a block of their own and put out in
 // their turn; a block too small for them is printed again, in turn.
