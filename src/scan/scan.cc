@@ -273,15 +273,18 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
     const int slot = static_cast<int>(taken % kAheadSlots);
     const AheadChunk& chunk = ahead.chunks[slot];
     if (chunk.error != 0) source.error = chunk.error;
-    if (chunk.got == chunk.wanted && chunk.lines) {
+    const bool whole = chunk.got == chunk.wanted;
+    if (whole && chunk.lines) {
       chunks.Second(chunk.wanted, slot);
     } else {
       chunks.helper.Restore(slot);
       chunks.Add(1, chunk.got);
     }
+    // From here the worker may fill this set with a chunk three pairs on:
+    // nothing of it is looked at again.
     ++taken;
     ahead.taken.Raise();
-    if (chunk.got != chunk.wanted || chunks.Stop()) break;
+    if (!whole || chunks.Stop()) break;
     remaining -= pair.first + pair.second;
   }
   ahead.taken.Halt();
