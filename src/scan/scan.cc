@@ -271,7 +271,9 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
     chunks.First(got);
     ahead.done.AwaitReach(static_cast<std::uint32_t>(taken + 1));
     const int slot = static_cast<int>(taken % kAheadSlots);
-    const AheadChunk& chunk = ahead.chunks[slot];
+    // A copy: once the set is handed back below, the worker may fill it
+    // with a chunk three pairs on.
+    const AheadChunk chunk = ahead.chunks[slot];
     if (chunk.error != 0) source.error = chunk.error;
     const bool whole = chunk.got == chunk.wanted;
     if (whole && chunk.lines) {
@@ -280,8 +282,6 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
       chunks.helper.Restore(slot);
       chunks.Add(1, chunk.got);
     }
-    // From here the worker may fill this set with a chunk three pairs on:
-    // nothing of it is looked at again.
     ++taken;
     ahead.taken.Raise();
     if (!whole || chunks.Stop()) break;
