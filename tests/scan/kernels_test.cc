@@ -35,7 +35,8 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
   };
   for (const bool stereo : {false, true}) {
     for (const std::size_t lines : {1u, 2u, 3u, 4u, 5u, 8u, 15u, 16u, 17u, 33u}) {
-      for (const std::size_t frames : {1u, 2u, 3u, 4u, 5u, 7u, 64u, 301u}) {
+      // The vector loop's first load takes 14 samples of a line.
+      for (const std::size_t frames : {1u, 2u, 3u, 4u, 5u, 7u, 13u, 14u, 15u, 64u, 301u}) {
         const std::size_t perLine = frames * (stereo ? 2 : 1);
         testing::Bytes bytes;
         for (std::size_t i = 0; i < lines * perLine; ++i) {
