@@ -10,8 +10,16 @@ namespace {
 constexpr int kLabelWidth = 10;
 constexpr int kColumnWidth = 10;
 
-// A figure right-aligned in its column: "-inf" for silence, "-" where there
-// is none.
+// A cell right-aligned in its column after at least one space, so that a
+// figure as wide as the column (a peak time past 100 s, to 6 decimals)
+// stays apart from the one before it.
+template <typename... Args>
+void PutCellText(Output& out, const char* format, Args... args) {
+  PutChar(out, ' ');
+  PutF(out, format, kColumnWidth - 1, args...);
+}
+
+// A figure in its cell: "-inf" for silence, "-" where there is none.
 void PutCell(Output& out, double value, int decimals) {
   char text[32];
   if (std::isnan(value)) {
@@ -23,7 +31,7 @@ void PutCell(Output& out, double value, int decimals) {
   } else {
     std::snprintf(text, sizeof text, "%.3g", value);
   }
-  PutF(out, "%*s", kColumnWidth, text);
+  PutCellText(out, "%*s", text);
 }
 
 }  // namespace
@@ -36,7 +44,7 @@ void PutStatsTable(Output& out, const ScanPlan& plan, const Stats& interval) {
     anyNan = anyNan || figures[c].nan > 0;
   }
   PutF(out, "%-*s", kLabelWidth, "Channel");
-  for (std::uint32_t c = 1; c <= plan.channels; ++c) PutF(out, "%*u", kColumnWidth, c);
+  for (std::uint32_t c = 1; c <= plan.channels; ++c) PutCellText(out, "%*u", c);
   PutChar(out, '\n');
   const auto row = [&](const char* label, double Figures::*field, int decimals) {
     PutF(out, "%-*s", kLabelWidth, label);
@@ -46,7 +54,7 @@ void PutStatsTable(Output& out, const ScanPlan& plan, const Stats& interval) {
   const auto countRow = [&](const char* label, std::uint64_t Figures::*field) {
     PutF(out, "%-*s", kLabelWidth, label);
     for (std::uint32_t c = 0; c < plan.channels; ++c) {
-      PutF(out, "%*llu", kColumnWidth, static_cast<unsigned long long>(figures[c].*field));
+      PutCellText(out, "%*llu", static_cast<unsigned long long>(figures[c].*field));
     }
     PutChar(out, '\n');
   };

@@ -125,6 +125,24 @@ TEST_F(Records, SummaryTableFollowsThePicture) {
                 "Clipped            0         0\n");
 }
 
+// Figures as wide as their column stay apart: 110.5 s of stereo at 8000 Hz
+// whose only sounds are 16384 on the left at frame 800000 (100 s) and -8192
+// on the right at frame 880000 (110 s), so that both peak times take ten
+// characters, "100.000000" and "110.000000".
+TEST_F(Records, WideFiguresStayApartInTheTable) {
+  Bytes frames(884000 * 4, 0);
+  frames[800000 * 4 + 1] = 0x40;  // left: 0x4000
+  frames[880000 * 4 + 3] = 0xE0;  // right: 0xE000 = -8192
+  MemoryFiles()["long.wav"] = CanonicalWav({2, 8000, 16, 1}, frames);
+  const testing::RunResult r = RunInMemory({"--summary", "long.wav", "0", "111", "80000"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\nChannel            1         2\n"
+                       "Peak dBFS      -6.02    -12.04\n"
+                       "Peak time  100.000000 110.000000\n"),
+            std::string::npos)
+      << r.out;
+}
+
 // The same records from a stream, read in small pieces.
 TEST_F(Records, StreamsGiveTheSameRecords) {
   const testing::RunResult file = RunInMemory({"--json", "half.wav", "0", "1", "7"});
