@@ -150,13 +150,15 @@ void JsonBlocks::Block(const BlockRecord& block) {
   PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
   Put(out_, ",\"bar\":");
   PutCount(out_, BarDots(block.length));
-  const auto figures = [&](std::uint32_t c) {
-    return FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
-  };
+  // Each channel's figures once, for both arrays (each costs two logarithms).
+  Figures figures[kMaxChannels];
+  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
+    figures[c] = FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
+  }
   PutJsonArray(out_, "peak_dbfs", plan_,
-               [&](std::uint32_t c) { PutNumber(out_, figures(c).peakDb, 2, Style::kJson); });
+               [&](std::uint32_t c) { PutNumber(out_, figures[c].peakDb, 2, Style::kJson); });
   PutJsonArray(out_, "rms_dbfs", plan_,
-               [&](std::uint32_t c) { PutNumber(out_, figures(c).rmsDb, 2, Style::kJson); });
+               [&](std::uint32_t c) { PutNumber(out_, figures[c].rmsDb, 2, Style::kJson); });
   PutJsonArray(out_, "clipped", plan_,
                [&](std::uint32_t c) { PutCount(out_, block.stats.channel[c].clipped); });
   if (loudness_) {
