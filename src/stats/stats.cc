@@ -378,18 +378,80 @@ __attribute__((target("avx2"), always_inline)) inline void AddWidened(__m256i& l
   high = _mm256_add_epi64(high, _mm256_unpackhi_epi32(x, zero));
 }
 
-// Mono or stereo 16-bit samples by hand, 16 a row, since the compiler
-// widens every sample to 64 bits for its square: sums and squares by
+// Whether a layout's values fit 16 bits: 16-bit samples, and the one-byte
+// formats, which stand for 16-bit values.
+template <typename Layout>
+constexpr bool kValues16 =
+    std::is_same_v<Layout, Pcm16Layout> || std::is_same_v<Layout, Pcm8Layout> ||
+    std::is_same_v<Layout, MuLawLayout> || std::is_same_v<Layout, ALawLayout>;
+
+// The 16-bit values of the 16 samples at `row`. A G.711 code's magnitude
+// is a small number times a power of two, less a bias (as the codes'
+// tables have it): the power is looked up by the code's step in a table of
+// bytes, the rest is arithmetic in the lanes.
+template <typename Layout>
+__attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std::uint8_t* row) {
+  if constexpr (std::is_same_v<Layout, Pcm16Layout>) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row));
+  } else {
+    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row)));
+    if constexpr (std::is_same_v<Layout, Pcm8Layout>) {
+      return _mm256_slli_epi16(_mm256_sub_epi16(b, _mm256_set1_epi16(128)), 8);
+    } else {
+      constexpr bool kMuLaw = std::is_same_v<Layout, MuLawLayout>;
+      static_assert(kMuLaw || std::is_same_v<Layout, ALawLayout>);
+      const __m256i c = _mm256_xor_si256(b, _mm256_set1_epi16(kMuLaw ? 0xFF : 0x55));
+      const __m256i step = _mm256_and_si256(_mm256_srli_epi16(c, 4), _mm256_set1_epi16(7));
+      const __m256i mantissa = _mm256_and_si256(c, _mm256_set1_epi16(15));
+      // The power of two of each step in the low byte, zero in the high one
+      // (an index with its top bit set looks up zero).
+      const __m256i powers =
+          kMuLaw ? _mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                    1, 2, 4, 8, 16, 32, 64, -128, 0, 0, 0, 0, 0, 0, 0, 0)
+                 : _mm256_setr_epi8(1, 1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0,  //
+                                    1, 1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0);
+      const __m256i power = _mm256_shuffle_epi8(
+          powers, _mm256_or_si256(step, _mm256_set1_epi16(static_cast<short>(0x8000))));
+      // The top bit of the code: set where mu-law is negative and where
+      // A-law is positive.
+      const __m256i top = _mm256_srai_epi16(_mm256_slli_epi16(c, 8), 15);
+      __m256i magnitude;
+      __m256i negative;
+      if constexpr (kMuLaw) {
+        // (((m << 3) + 0x84) << step) - 0x84
+        const __m256i base =
+            _mm256_add_epi16(_mm256_slli_epi16(mantissa, 3), _mm256_set1_epi16(0x84));
+        magnitude = _mm256_sub_epi16(_mm256_mullo_epi16(base, power), _mm256_set1_epi16(0x84));
+        negative = top;
+      } else {
+        // (m << 4) + 8 at step 0, else ((m << 4) + 0x108) << (step - 1)
+        const __m256i stepZero = _mm256_cmpeq_epi16(step, _mm256_setzero_si256());
+        const __m256i bias = _mm256_sub_epi16(_mm256_set1_epi16(0x108),
+                                              _mm256_and_si256(stepZero, _mm256_set1_epi16(0x100)));
+        const __m256i base = _mm256_add_epi16(_mm256_slli_epi16(mantissa, 4), bias);
+        magnitude = _mm256_mullo_epi16(base, power);
+        negative = _mm256_xor_si256(top, _mm256_set1_epi16(-1));
+      }
+      return _mm256_sub_epi16(_mm256_xor_si256(magnitude, negative), negative);
+    }
+  }
+}
+
+// Mono or stereo samples whose values fit 16 bits, by hand, 16 a row,
+// since the compiler widens every sample to 64 bits for its square (and
+// looks a one-byte code up one at a time): sums and squares by
 // multiply-adds of 16-bit pairs into 32-bit lanes (stereo first masks out
 // the other channel, so that a pair never mixes channels), widened to 64
 // bits every row for squares and every block of rows for sums; peaks and
 // rail counts in the 16-bit lanes themselves, lane j holding channel
 // j % kChannels.
-template <std::uint32_t kChannels, PeakFrames kPeakFrames>
-__attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, std::size_t frames,
-                                                    std::uint64_t firstFrame, Rails rails,
-                                                    Stats& stats) {
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
+__attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std::size_t frames,
+                                                 std::uint64_t firstFrame, Rails rails,
+                                                 Stats& stats) {
   static_assert(kChannels == 1 || kChannels == 2);
+  static_assert(kValues16<Layout>);
+  constexpr std::size_t kWidth = Layout::kWidth;
   constexpr std::size_t kRowSamples = 16;
   // A block's 32-bit sums take at most 2^16 a row, its 16-bit rail counts
   // one: well within both.
@@ -417,7 +479,7 @@ __attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, s
       const std::size_t group = kChannels == 2 && rows - r >= 3 ? 3 : 1;
       __m256i groupSquares[2] = {zero, zero};
       for (std::size_t g = 0; g < group; ++g, ++r, i += kRowSamples) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + 2 * i));
+        const __m256i v = Values16<Layout>(bytes + kWidth * i);
         max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
         const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
                                              _mm256_cmpgt_epi16(atOrBelowLow, v));
@@ -467,23 +529,23 @@ __attribute__((target("avx2"))) void Avx2Pcm16Stats(const std::uint8_t* bytes, s
       m = std::max<std::uint32_t>(m, maxLanes[j]);
       k += clippedLanes[j];
     }
-    FoldChannel<Pcm16Layout, kChannels, kPeakFrames>(
-        stats.channel[c], c, static_cast<double>(sums[c]), static_cast<double>(q), k, m, bytes,
-        vectorFrames, firstFrame);
+    FoldChannel<Layout, kChannels, kPeakFrames>(stats.channel[c], c, static_cast<double>(sums[c]),
+                                                static_cast<double>(q), k, m, bytes, vectorFrames,
+                                                firstFrame);
   }
   stats.frames += vectorFrames;
-  PcmStats<Pcm16Layout, kChannels, kPeakFrames>(bytes + 2 * i, frames - vectorFrames,
-                                                firstFrame + vectorFrames, rails, stats);
+  PcmStats<Layout, kChannels, kPeakFrames>(bytes + kWidth * i, frames - vectorFrames,
+                                           firstFrame + vectorFrames, rails, stats);
 }
 
 // The vector loop for frames of kChannels samples of a layout: mono and
-// stereo 16-bit and 24-bit have one by hand.
+// stereo 24-bit, 16-bit and one-byte samples have one by hand.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 constexpr StatsLoop VectorPcmLoop() {
   if constexpr (std::is_same_v<Layout, Pcm24Layout> && kChannels <= 2) {
     return Avx2Pcm24Stats<kChannels, kPeakFrames>;
-  } else if constexpr (std::is_same_v<Layout, Pcm16Layout> && kChannels <= 2) {
-    return Avx2Pcm16Stats<kChannels, kPeakFrames>;
+  } else if constexpr (kValues16<Layout> && kChannels <= 2) {
+    return Avx2Stats16<Layout, kChannels, kPeakFrames>;
   } else {
     return Avx2Pcm<Layout, kChannels, kPeakFrames>;
   }
@@ -585,7 +647,8 @@ Rails RailsFor(const ScanPlan& plan) {
       return Rails{std::numeric_limits<std::int32_t>::max(),
                    std::numeric_limits<std::int32_t>::min()};
     } else if constexpr (F::kCompanded) {
-      const std::int32_t largest = LargestExpansion(F::kExpand);
+      // Found once: the figures ask for the rails every line in the record modes.
+      static const std::int32_t largest = LargestExpansion(F::kExpand);
       return Rails{largest, -largest};
     } else {
       // The extreme codes of the valid bits, in the layout's values: a

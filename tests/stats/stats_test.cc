@@ -256,6 +256,63 @@ TEST(Stats, OneLoudChannelAmongMany) {
 // loop keeps in its lanes: two squares of -32768 fill a 32-bit lane to
 // 2^31 (mono), three rows of one channel's to 3 x 2^30 (stereo), and 70001
 // samples cross the blocks and leave a tail.
+// Every code of the one-byte formats, three times over, in vector rows
+// and in what is left after them, mono and stereo: each way gives the
+// reference's figures to the last bit. Worked by hand for mono: G.711
+// codes come in pairs of opposite values, so they sum to nothing; the
+// 8-bit codes' values -128..127 (times 256) sum to -128 x 256 a round;
+// two codes a round sit at the rails; the peak is the largest expansion
+// (mu-law 32124, A-law 32256; 8-bit -32768), first met in round one.
+TEST(Stats, EveryOneByteCode) {
+  struct Law {
+    const char* name;
+    Decoder decoder;
+    double sum;   // a round of all codes, in x
+    double peak;  // in x
+    std::uint64_t peakFrame;
+  };
+  const Law laws[] = {{"8-bit", Decoder::kPcm8, -1.0, 1.0, 0},
+                      {"mu-law", Decoder::kMuLaw, 0.0, 32124 / 32768.0, 0x00},
+                      {"A-law", Decoder::kALaw, 0.0, 32256 / 32768.0, 0x2A}};
+  for (const Law& law : laws) {
+    SCOPED_TRACE(law.name);
+    Bytes rounds;
+    for (int r = 0; r < 3; ++r) {
+      for (int code = 0; code < 256; ++code) rounds.push_back(static_cast<std::uint8_t>(code));
+    }
+    ExpectEveryWay(PlanFor(law.decoder, 1, 1), rounds, [&](const Stats& s) {
+      EXPECT_EQ(s.channel[0].sum, 3 * law.sum);
+      EXPECT_EQ(s.channel[0].clipped, 6u);
+      EXPECT_EQ(s.channel[0].peak, law.peak);
+      EXPECT_EQ(s.channel[0].peakFrame, law.peakFrame);
+    });
+    // The codes in another order, so that each channel holds all kinds,
+    // and lengths that leave 0 to 31 samples after the rows.
+    for (const std::uint32_t channels : {1u, 2u}) {
+      for (const std::size_t extra : {0u, 2u, 14u, 30u, 31u}) {
+        if (extra % channels != 0) continue;
+        Bytes bytes;
+        for (std::size_t i = 0; i < 768 + extra; ++i) {
+          bytes.push_back(static_cast<std::uint8_t>((i * 37 + i / 256) % 256));
+        }
+        const Ways ways = AllWays(PlanFor(law.decoder, 1, channels), bytes);
+        for (const Stats* way : {&ways.vector, &ways.portable, &ways.merged}) {
+          EXPECT_EQ(way->frames, ways.reference.frames);
+          for (std::uint32_t c = 0; c < channels; ++c) {
+            const ChannelStats& got = way->channel[c];
+            const ChannelStats& want = ways.reference.channel[c];
+            EXPECT_EQ(got.sum, want.sum) << channels << " channels, " << extra << " extra";
+            EXPECT_EQ(got.squares, want.squares);
+            EXPECT_EQ(got.peak, want.peak);
+            EXPECT_EQ(got.peakFrame, want.peakFrame);
+            EXPECT_EQ(got.clipped, want.clipped);
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(Stats, BottomRailForManyRows) {
   for (const std::uint32_t channels : {1u, 2u}) {
     SCOPED_TRACE(channels);
