@@ -38,7 +38,7 @@ void WriteAll(Output& out, const char* text, std::size_t count) {
 
 }  // namespace
 
-void Put(Output& out, std::string_view text) {
+void PutSlow(Output& out, std::string_view text) {
   while (!text.empty()) {
     if (!MakeRoom(out)) {
       out.dropped += text.size();
@@ -50,8 +50,6 @@ void Put(Output& out, std::string_view text) {
     text.remove_prefix(n);
   }
 }
-
-void PutChar(Output& out, char c) { Put(out, std::string_view(&c, 1)); }
 
 void PutLine(Output& out, std::string_view text) {
   Put(out, text);

@@ -5,6 +5,7 @@
 #define AMPDOTS_IO_OUTPUT_H_
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace ampdots {
@@ -20,8 +21,26 @@ struct Output {
   char buffer[kOutputBufferBytes];
 };
 
-void Put(Output& out, std::string_view text);
-void PutChar(Output& out, char c);
+/// Text that does not fit what is left of the buffer: flushed first, or,
+/// for a memory output, cut where the buffer ends (the rest dropped).
+void PutSlow(Output& out, std::string_view text);
+/// Records are built of many short pieces: those that fit are copied here,
+/// where the compiler knows a literal's length.
+inline void Put(Output& out, std::string_view text) {
+  if (kOutputBufferBytes - out.used >= text.size()) {
+    std::memcpy(out.buffer + out.used, text.data(), text.size());
+    out.used += text.size();
+    return;
+  }
+  PutSlow(out, text);
+}
+inline void PutChar(Output& out, char c) {
+  if (out.used < kOutputBufferBytes) {
+    out.buffer[out.used++] = c;
+    return;
+  }
+  PutSlow(out, std::string_view(&c, 1));
+}
 /// Prints `text` and one newline.
 void PutLine(Output& out, std::string_view text);
 void PutRepeated(Output& out, char c, std::size_t count);
