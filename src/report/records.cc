@@ -150,15 +150,13 @@ void JsonBlocks::Block(const BlockRecord& block) {
   PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
   Put(out_, ",\"bar\":");
   PutCount(out_, BarDots(block.length));
-  // Each channel's figures once, for both arrays (each costs two logarithms).
-  Figures figures[kMaxChannels];
-  for (std::uint32_t c = 0; c < plan_.channels; ++c) {
-    figures[c] = FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
-  }
-  PutJsonArray(out_, "peak_dbfs", plan_,
-               [&](std::uint32_t c) { PutNumber(out_, figures[c].peakDb, 2, Style::kJson); });
-  PutJsonArray(out_, "rms_dbfs", plan_,
-               [&](std::uint32_t c) { PutNumber(out_, figures[c].rmsDb, 2, Style::kJson); });
+  const ChannelFigures figures = FiguresOf(block.stats, plan_);
+  PutJsonArray(out_, "peak_dbfs", plan_, [&](std::uint32_t c) {
+    PutNumber(out_, figures.channel[c].peakDb, 2, Style::kJson);
+  });
+  PutJsonArray(out_, "rms_dbfs", plan_, [&](std::uint32_t c) {
+    PutNumber(out_, figures.channel[c].rmsDb, 2, Style::kJson);
+  });
   PutJsonArray(out_, "clipped", plan_,
                [&](std::uint32_t c) { PutCount(out_, block.stats.channel[c].clipped); });
   if (loudness_) {
@@ -174,17 +172,15 @@ void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval,
                     const LoudnessFigures* loudness) {
   PutF(out, "{\"type\":\"summary\",\"frames\":%llu",
        static_cast<unsigned long long>(interval.frames));
-  Figures figures[kMaxChannels];
-  for (std::uint32_t c = 0; c < plan.channels; ++c) {
-    figures[c] = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
-  }
+  const ChannelFigures figures = FiguresOf(interval, plan);
   const auto number = [&](const char* name, double Figures::*field, int decimals) {
     PutJsonArray(out, name, plan, [&](std::uint32_t c) {
-      PutNumber(out, figures[c].*field, decimals, Style::kJson);
+      PutNumber(out, figures.channel[c].*field, decimals, Style::kJson);
     });
   };
   const auto count = [&](const char* name, std::uint64_t Figures::*field) {
-    PutJsonArray(out, name, plan, [&](std::uint32_t c) { PutCount(out, figures[c].*field); });
+    PutJsonArray(out, name, plan,
+                 [&](std::uint32_t c) { PutCount(out, figures.channel[c].*field); });
   };
   number("peak_dbfs", &Figures::peakDb, 2);
   number("peak_time", &Figures::peakTime, 6);

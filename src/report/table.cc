@@ -10,14 +10,10 @@ namespace {
 constexpr int kLabelWidth = 10;
 constexpr int kColumnWidth = 10;
 
-// A cell right-aligned in its column after at least one space, so that a
-// figure as wide as the column (a peak time past 100 s, to 6 decimals)
-// stays apart from the one before it.
-template <typename... Args>
-void PutCellText(Output& out, const char* format, Args... args) {
-  PutChar(out, ' ');
-  PutF(out, format, kColumnWidth - 1, args...);
-}
+// Each cell is a space and a right-aligned figure, so that a figure as
+// wide as the column (a peak time past 100 s, to 6 decimals) stays apart
+// from the one before it.
+constexpr int kCellWidth = kColumnWidth - 1;
 
 // A figure in its cell: "-inf" for silence, "-" where there is none.
 void PutCell(Output& out, double value, int decimals) {
@@ -31,30 +27,33 @@ void PutCell(Output& out, double value, int decimals) {
   } else {
     std::snprintf(text, sizeof text, "%.3g", value);
   }
-  PutCellText(out, "%*s", text);
+  PutChar(out, ' ');
+  PutF(out, "%*s", kCellWidth, text);
 }
 
 }  // namespace
 
 void PutStatsTable(Output& out, const ScanPlan& plan, const Stats& interval) {
-  Figures figures[kMaxChannels];
+  const ChannelFigures figures = FiguresOf(interval, plan);
   bool anyNan = false;
-  for (std::uint32_t c = 0; c < plan.channels; ++c) {
-    figures[c] = FiguresOf(interval.channel[c], interval.frames, plan.sampleRate);
-    anyNan = anyNan || figures[c].nan > 0;
-  }
+  for (std::uint32_t c = 0; c < plan.channels; ++c) anyNan = anyNan || figures.channel[c].nan > 0;
   PutF(out, "%-*s", kLabelWidth, "Channel");
-  for (std::uint32_t c = 1; c <= plan.channels; ++c) PutCellText(out, "%*u", c);
+  for (std::uint32_t c = 1; c <= plan.channels; ++c) {
+    PutChar(out, ' ');
+    PutF(out, "%*u", kCellWidth, c);
+  }
   PutChar(out, '\n');
   const auto row = [&](const char* label, double Figures::*field, int decimals) {
     PutF(out, "%-*s", kLabelWidth, label);
-    for (std::uint32_t c = 0; c < plan.channels; ++c) PutCell(out, figures[c].*field, decimals);
+    for (std::uint32_t c = 0; c < plan.channels; ++c)
+      PutCell(out, figures.channel[c].*field, decimals);
     PutChar(out, '\n');
   };
   const auto countRow = [&](const char* label, std::uint64_t Figures::*field) {
     PutF(out, "%-*s", kLabelWidth, label);
     for (std::uint32_t c = 0; c < plan.channels; ++c) {
-      PutCellText(out, "%*llu", static_cast<unsigned long long>(figures[c].*field));
+      PutChar(out, ' ');
+      PutF(out, "%*llu", kCellWidth, static_cast<unsigned long long>(figures.channel[c].*field));
     }
     PutChar(out, '\n');
   };

@@ -763,4 +763,12 @@ Figures FiguresOf(const ChannelStats& channel, std::uint64_t frames, std::uint32
   return f;
 }
 
+ChannelFigures FiguresOf(const Stats& stats, const ScanPlan& plan) {
+  ChannelFigures figures{};
+  for (std::uint32_t c = 0; c < plan.channels; ++c) {
+    figures.channel[c] = FiguresOf(stats.channel[c], stats.frames, plan.sampleRate);
+  }
+  return figures;
+}
+
 }  // namespace ampdots

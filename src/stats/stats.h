@@ -92,6 +92,13 @@ struct Figures {
 };
 Figures FiguresOf(const ChannelStats& channel, std::uint64_t frames, std::uint32_t sampleRate);
 
+/// Every channel's figures of `stats` at once, for the renderers that put
+/// one figure of all channels side by side (each costs two logarithms).
+struct ChannelFigures {
+  Figures channel[kMaxChannels];
+};
+ChannelFigures FiguresOf(const Stats& stats, const ScanPlan& plan);
+
 /// 20 log10(value): -inf for 0, not-a-number below it.
 double Decibels(double value);
 
