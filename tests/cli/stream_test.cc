@@ -151,14 +151,19 @@ TEST(Stream, NamedFifoWaitsForItsWriterAsCatDoes) {
   const std::string fifo = dir.Path("fifo.wav");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // The writer comes 0.2 s after the tool has begun to wait on the FIFO.
+  // Each side waits on the other's open, so each has a bound: a tool that
+  // never opens the FIFO (one that failed to start, say) fails the test
+  // instead of leaving the writer, and the test, waiting for good.
   const Bytes wav = CanonicalWav(kMono16, kLevel10);
   const pid_t writer = fork();
   if (writer == 0) {
+    alarm(10);
     usleep(200000);
     const int fd = open(fifo.c_str(), O_WRONLY);
     _exit(fd >= 0 && write(fd, wav.data(), wav.size()) == static_cast<ssize_t>(wav.size()) ? 0 : 4);
   }
-  ExpectRun(RunTool({fifo, "0", "1"}), kTwoLines, 0);
+  ExpectRun(testing::RunToolOn({fifo, "0", "1"}, open("/dev/null", O_RDONLY), "", false, 10),
+            kTwoLines, 0);
   int status = 0;
   waitpid(writer, &status, 0);
   EXPECT_EQ(testing::ExitStatus(status), 0);
