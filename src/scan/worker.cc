@@ -21,9 +21,10 @@ enum Phase : int { kIdle, kPosted, kDone, kStop };
 // what it wrote before kDone.
 struct Worker {
   std::atomic<int> phase{kIdle};
-  std::atomic<int> sleepers{0};
+  Sleepers sleepers;
   pthread_t thread{};
   bool running = false;
+  cpu_set_t allowed{};  // the processors the process may use
   void (*job)(void*) = nullptr;
   void* arg = nullptr;
 };
@@ -41,13 +42,21 @@ void Wake(std::atomic<int>& word) {
           0);
 }
 
+// Wakes the threads asleep on `word`, only where there are any (a wake is
+// a system call), telling them where their waker runs.
+void WakeSleepers(std::atomic<int>& word, Sleepers& sleepers) {
+  if (sleepers.count.load() == 0) return;
+  sleepers.wakerProcessor.store(sched_getcpu());
+  Wake(word);
+}
+
 // Waits until `reached(value)` holds for `word`'s value, and returns that
 // value. A job takes some tens of microseconds, so the wait for the other
 // side is mostly short: spin a little before sleeping. `sleepers` counts
 // the waiters asleep, so that the other side wakes them only where there
-// are any (a wake is a system call).
+// are any.
 template <typename Reached>
-int AwaitWord(std::atomic<int>& word, std::atomic<int>& sleepers, Reached reached) {
+int AwaitWord(std::atomic<int>& word, Sleepers& sleepers, Reached reached) {
   int seen;
   for (int spin = 0; spin < 1024; ++spin) {
     seen = word.load(std::memory_order_acquire);
@@ -65,9 +74,12 @@ int AwaitWord(std::atomic<int>& word, std::atomic<int>& sleepers, Reached reache
     if (reached(seen)) return seen;
     // Counted before the word is looked at again, so that the other side
     // either sees a sleeper to wake or the sleeper sees the new value.
-    sleepers.fetch_add(1);
-    if (word.load() == seen) Sleep(word, seen);
-    sleepers.fetch_sub(1);
+    sleepers.count.fetch_add(1);
+    if (word.load() == seen) {
+      Sleep(word, seen);
+      StepAside(sleepers.wakerProcessor.load());  // woken beside the waker?
+    }
+    sleepers.count.fetch_sub(1);
   }
 }
 
@@ -77,14 +89,16 @@ int AwaitPhase(Worker& worker, int want) {
                    [want](int seen) { return seen == want || seen == kStop; });
 }
 
-// Wakes the other side only where it sleeps: a wake is a system call.
 void Publish(Worker& worker, int phase) {
   worker.phase.store(phase);
-  if (worker.sleepers.load() > 0) Wake(worker.phase);
+  WakeSleepers(worker.phase, worker.sleepers);
 }
 
 void* WorkerMain(void* arg) {
   Worker& worker = *static_cast<Worker*>(arg);
+  // Started away from its maker's processor (see Start), and set free as
+  // soon as it runs there: the kernel keeps it where it is from then on.
+  pthread_setaffinity_np(pthread_self(), sizeof worker.allowed, &worker.allowed);
   while (AwaitPhase(worker, kPosted) != kStop) {
     worker.job(worker.arg);
     Publish(worker, kDone);
@@ -92,16 +106,31 @@ void* WorkerMain(void* arg) {
   return nullptr;
 }
 
-bool SeveralProcessors() {
-  cpu_set_t set;
+// The processors the process may use, in `set`; true where there are several.
+bool SeveralProcessors(cpu_set_t& set) {
   CPU_ZERO(&set);
   return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
 }
 
+// A new thread often starts on its maker's processor, and the two then
+// share it, taking turns, for some milliseconds (a sixth of a whole-file
+// scan) before the kernel moves one away. So the worker is started on the
+// other processors, and sets itself free there: a nudge, not a pin.
 bool Start(Worker& worker) {
-  if (worker.running || !SeveralProcessors()) return false;
+  if (worker.running || !SeveralProcessors(worker.allowed)) return false;
   worker.phase.store(kIdle, std::memory_order_relaxed);
-  worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
+  cpu_set_t others = worker.allowed;
+  const int here = sched_getcpu();
+  if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
+  pthread_attr_t attributes;
+  bool nudged = false;
+  if (pthread_attr_init(&attributes) == 0) {
+    nudged = CPU_COUNT(&others) > 0 &&
+             pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0 &&
+             pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+  worker.running = nudged || pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
   return worker.running;
 }
 
@@ -150,9 +179,24 @@ void SideThread::PostCall(void (*run)(void*), void* job) { ampdots::Post(*state_
 
 void SideThread::Await() { ampdots::Await(*state_); }
 
+void StepAside(int wakerProcessor) {
+  if (wakerProcessor < 0 || wakerProcessor >= CPU_SETSIZE || sched_getcpu() != wakerProcessor) {
+    return;
+  }
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  // Set without that processor, the affinity moves the thread at once; set
+  // back, it leaves the thread where it went.
+  cpu_set_t others = allowed;
+  CPU_CLR(wakerProcessor, &others);
+  if (CPU_COUNT(&others) > 0 && sched_setaffinity(0, sizeof others, &others) == 0) {
+    sched_setaffinity(0, sizeof allowed, &allowed);
+  }
+}
+
 void Tally::Raise() {
   count_.fetch_add(1);
-  if (sleepers_.load() > 0) Wake(count_);
+  WakeSleepers(count_, sleepers_);
 }
 
 void Tally::Halt() {

@@ -37,6 +37,20 @@ void StopWorker();
 /// A count of pieces of work that one thread raises as it finishes each and
 /// another waits on, so that a worker can run ahead of the thread that takes
 /// its work, and the two meet only where one is a whole window ahead.
+/// Moves the calling thread off processor `wakerProcessor` where it runs
+/// there, leaving its affinity as it was: a thread woken on its waker's
+/// processor, as the kernel often does even where another is idle, would
+/// otherwise take turns with it there. Nothing where it runs elsewhere, or
+/// may run nowhere else.
+void StepAside(int wakerProcessor);
+
+/// The threads asleep on a word, and the processor of the thread that woke
+/// them last.
+struct Sleepers {
+  std::atomic<int> count{0};
+  std::atomic<int> wakerProcessor{-1};
+};
+
 class Tally {
  public:
   /// Adds one, and wakes the waiter.
@@ -50,7 +64,7 @@ class Tally {
 
  private:
   std::atomic<int> count_{0};
-  std::atomic<int> sleepers_{0};
+  Sleepers sleepers_;
   std::atomic<bool> halted_{false};
 };
 
