@@ -293,6 +293,12 @@ void DriveAhead(Source& source, Source& aside, const ScanPlan& plan, std::size_t
   if (ahead.begun > taken) chunks.helper.Restore(static_cast<int>(taken % kAheadSlots));
 }
 
+// A file's two readers each need a processor; a stream's writer is busy
+// too, and the kernel, which sees all three, places them best.
+Placement PlacementFor(const Source& source) {
+  return source.stream ? Placement::kAsPlaced : Placement::kApart;
+}
+
 // The worker's copy of a file's source, for it to read its own chunks;
 // none for a stream, which is read in order by one thread.
 std::unique_ptr<Source> AsideFor(const Source& source, bool worker) {
@@ -367,7 +373,7 @@ Peaks ScanInterval(Source& source, const ScanPlan& plan, Output& out, Stats* sta
   LineState state = StartLines(plan);
   Helper helper;
   helper.printer = state.printer;
-  helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
+  helper.running = WorthAWorker(plan, chunkFrames) && StartWorker(PlacementFor(source));
   const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
   PictureChunks chunks{plan, state, helper, stats, out};
   if (aside != nullptr) {
@@ -612,7 +618,8 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
   if (!FastLinesAreExact(plan) && (plan.bytesPerSample < 4 || resolution <= chunkFrames)) {
     return ScanBlocksReference(source, plan, sink, peaks);
   }
-  if (resolution > chunkFrames && WorthAWorker(plan, chunkFrames, true) && StartWorker()) {
+  if (resolution > chunkFrames && WorthAWorker(plan, chunkFrames, true) &&
+      StartWorker(PlacementFor(source))) {
     const Stats interval = ScanLongLines(source, plan, chunkFrames, sink, peaks);
     StopWorker();
     return interval;
@@ -620,7 +627,7 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
   if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
   LineState state = StartLines(plan);
   Helper helper;
-  helper.running = WorthAWorker(plan, chunkFrames) && StartWorker();
+  helper.running = WorthAWorker(plan, chunkFrames) && StartWorker(PlacementFor(source));
   const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
   Stats interval;
   Stats current;

@@ -77,7 +77,7 @@ int AwaitWord(std::atomic<int>& word, Sleepers& sleepers, Reached reached) {
     sleepers.count.fetch_add(1);
     if (word.load() == seen) {
       Sleep(word, seen);
-      StepAside(sleepers.wakerProcessor.load());  // woken beside the waker?
+      if (sleepers.stepAside) StepAside(sleepers.wakerProcessor.load());
     }
     sleepers.count.fetch_sub(1);
   }
@@ -98,7 +98,9 @@ void* WorkerMain(void* arg) {
   Worker& worker = *static_cast<Worker*>(arg);
   // Started away from its maker's processor (see Start), and set free as
   // soon as it runs there: the kernel keeps it where it is from then on.
-  pthread_setaffinity_np(pthread_self(), sizeof worker.allowed, &worker.allowed);
+  if (worker.sleepers.stepAside) {
+    pthread_setaffinity_np(pthread_self(), sizeof worker.allowed, &worker.allowed);
+  }
   while (AwaitPhase(worker, kPosted) != kStop) {
     worker.job(worker.arg);
     Publish(worker, kDone);
@@ -114,23 +116,25 @@ bool SeveralProcessors(cpu_set_t& set) {
 
 // A new thread often starts on its maker's processor, and the two then
 // share it, taking turns, for some milliseconds (a sixth of a whole-file
-// scan) before the kernel moves one away. So the worker is started on the
-// other processors, and sets itself free there: a nudge, not a pin.
-bool Start(Worker& worker) {
+// scan) before the kernel moves one away. So a worker placed apart is
+// started on the other processors, and sets itself free there: a nudge,
+// not a pin.
+bool Start(Worker& worker, Placement placement) {
   if (worker.running || !SeveralProcessors(worker.allowed)) return false;
   worker.phase.store(kIdle, std::memory_order_relaxed);
+  worker.sleepers.stepAside = placement == Placement::kApart;
+  bool started = false;
   cpu_set_t others = worker.allowed;
   const int here = sched_getcpu();
   if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
   pthread_attr_t attributes;
-  bool nudged = false;
-  if (pthread_attr_init(&attributes) == 0) {
-    nudged = CPU_COUNT(&others) > 0 &&
-             pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0 &&
-             pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
+  if (placement == Placement::kApart && CPU_COUNT(&others) > 0 &&
+      pthread_attr_init(&attributes) == 0) {
+    started = pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0 &&
+              pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
     pthread_attr_destroy(&attributes);
   }
-  worker.running = nudged || pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
+  worker.running = started || pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
   return worker.running;
 }
 
@@ -155,7 +159,7 @@ void Stop(Worker& worker) {
 
 }  // namespace
 
-bool StartWorker() { return Start(theWorker); }
+bool StartWorker(Placement placement) { return Start(theWorker, placement); }
 void PostJobCall(void (*run)(void*), void* job) { Post(theWorker, run, job); }
 void AwaitJob() { Await(theWorker); }
 void StopWorker() { Stop(theWorker); }
@@ -163,7 +167,7 @@ void StopWorker() { Stop(theWorker); }
 struct SideThread::State : Worker {};
 
 SideThread::SideThread() : state_(new State) {
-  if (!Start(*state_)) {
+  if (!Start(*state_, Placement::kAsPlaced)) {
     delete state_;
     state_ = nullptr;
   }

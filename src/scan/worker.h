@@ -15,9 +15,20 @@ namespace ampdots {
 /// (what tests may plan, to hold every way of scanning to the same results).
 enum class WorkerUse { kLongScans, kNever, kAlways };
 
+/// How the worker shares the processors with the thread that starts it.
+enum class Placement {
+  /// Where the kernel puts it: another process (a stream's writer) may be
+  /// busy on the other processor, and the kernel sees that.
+  kAsPlaced,
+  /// Each on a processor of its own, as two readers of a file need: the
+  /// worker starts away from its maker's processor, and either thread,
+  /// woken on the other's, steps aside.
+  kApart,
+};
+
 /// Starts the worker unless the process may run on one processor only.
 /// False where the caller works alone.
-bool StartWorker();
+bool StartWorker(Placement placement);
 
 /// Has the worker run `run(job)`. One job at a time.
 void PostJobCall(void (*run)(void*), void* job);
@@ -44,11 +55,12 @@ void StopWorker();
 /// may run nowhere else.
 void StepAside(int wakerProcessor);
 
-/// The threads asleep on a word, and the processor of the thread that woke
-/// them last.
+/// The threads asleep on a word, the processor of the thread that woke
+/// them last, and whether one woken there steps aside (see StepAside).
 struct Sleepers {
   std::atomic<int> count{0};
   std::atomic<int> wakerProcessor{-1};
+  bool stepAside = false;
 };
 
 class Tally {
@@ -64,7 +76,7 @@ class Tally {
 
  private:
   std::atomic<int> count_{0};
-  Sleepers sleepers_;
+  Sleepers sleepers_{{0}, {-1}, true};  // its threads each need a processor
   std::atomic<bool> halted_{false};
 };
 

@@ -81,25 +81,27 @@ TEST(Worker, StaysWhereItMayRunNowhereElse) {
   }).join();
 }
 
-// A side thread is started away from its maker's processor and then runs
-// free: its jobs see the affinity of the process, and run.
-TEST(Worker, SideThreadRunsOnEveryProcessorItMay) {
+// The worker, placed apart or as the kernel places it, runs free: its jobs
+// see the affinity of the process, and run, each once.
+TEST(Worker, RunsOnEveryProcessorItMayWhereverItStarted) {
   const cpu_set_t all = Affinity();
-  SideThread side;
-  if (!side.Running()) GTEST_SKIP() << "one processor: no side thread";
-  cpu_set_t seen;
-  CPU_ZERO(&seen);
-  int runs = 0;
-  auto job = [&] {
-    seen = Affinity();
-    ++runs;
-  };
-  for (int i = 0; i < 3; ++i) {
-    side.Post(job);
-    side.Await();
+  for (const Placement placement : {Placement::kApart, Placement::kAsPlaced}) {
+    if (!StartWorker(placement)) GTEST_SKIP() << "one processor: no worker";
+    cpu_set_t seen;
+    CPU_ZERO(&seen);
+    int runs = 0;
+    auto job = [&] {
+      seen = Affinity();
+      ++runs;
+    };
+    for (int i = 0; i < 3; ++i) {
+      PostJob(job);
+      AwaitJob();
+    }
+    StopWorker();
+    EXPECT_EQ(runs, 3);
+    EXPECT_TRUE(SameSet(seen, all));
   }
-  EXPECT_EQ(runs, 3);
-  EXPECT_TRUE(SameSet(seen, all));
 }
 
 // A waiter that fell asleep is woken by a raise or a halt, from a thread
