@@ -45,9 +45,6 @@ void AwaitJob();
 /// Ends the worker thread (after any job under way).
 void StopWorker();
 
-/// A count of pieces of work that one thread raises as it finishes each and
-/// another waits on, so that a worker can run ahead of the thread that takes
-/// its work, and the two meet only where one is a whole window ahead.
 /// Moves the calling thread off processor `wakerProcessor` where it runs
 /// there, leaving its affinity as it was: a thread woken on its waker's
 /// processor, as the kernel often does even where another is idle, would
@@ -63,6 +60,9 @@ struct Sleepers {
   bool stepAside = false;
 };
 
+/// A count of pieces of work that one thread raises as it finishes each and
+/// another waits on, so that a worker can run ahead of the thread that takes
+/// its work, and the two meet only where one is a whole window ahead.
 class Tally {
  public:
   /// Adds one, and wakes the waiter.
