@@ -24,7 +24,7 @@ struct Worker {
   Sleepers sleepers;
   pthread_t thread{};
   bool running = false;
-  cpu_set_t allowed{};  // the processors the process may use
+  int makerProcessor = -1;  // where the thread that started it ran then
   void (*job)(void*) = nullptr;
   void* arg = nullptr;
 };
@@ -96,11 +96,11 @@ void Publish(Worker& worker, int phase) {
 
 void* WorkerMain(void* arg) {
   Worker& worker = *static_cast<Worker*>(arg);
-  // Started away from its maker's processor (see Start), and set free as
-  // soon as it runs there: the kernel keeps it where it is from then on.
-  if (worker.sleepers.stepAside) {
-    pthread_setaffinity_np(pthread_self(), sizeof worker.allowed, &worker.allowed);
-  }
+  // A new thread often starts on its maker's processor, and the two then
+  // share it, taking turns, for some milliseconds (a sixth of a whole-file
+  // scan) before the kernel moves one away: a worker placed apart steps
+  // aside at once, as one woken there does.
+  if (worker.sleepers.stepAside) StepAside(worker.makerProcessor);
   while (AwaitPhase(worker, kPosted) != kStop) {
     worker.job(worker.arg);
     Publish(worker, kDone);
@@ -108,33 +108,18 @@ void* WorkerMain(void* arg) {
   return nullptr;
 }
 
-// The processors the process may use, in `set`; true where there are several.
-bool SeveralProcessors(cpu_set_t& set) {
+bool SeveralProcessors() {
+  cpu_set_t set;
   CPU_ZERO(&set);
   return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
 }
 
-// A new thread often starts on its maker's processor, and the two then
-// share it, taking turns, for some milliseconds (a sixth of a whole-file
-// scan) before the kernel moves one away. So a worker placed apart is
-// started on the other processors, and sets itself free there: a nudge,
-// not a pin.
 bool Start(Worker& worker, Placement placement) {
-  if (worker.running || !SeveralProcessors(worker.allowed)) return false;
+  if (worker.running || !SeveralProcessors()) return false;
   worker.phase.store(kIdle, std::memory_order_relaxed);
   worker.sleepers.stepAside = placement == Placement::kApart;
-  bool started = false;
-  cpu_set_t others = worker.allowed;
-  const int here = sched_getcpu();
-  if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &others);
-  pthread_attr_t attributes;
-  if (placement == Placement::kApart && CPU_COUNT(&others) > 0 &&
-      pthread_attr_init(&attributes) == 0) {
-    started = pthread_attr_setaffinity_np(&attributes, sizeof others, &others) == 0 &&
-              pthread_create(&worker.thread, &attributes, WorkerMain, &worker) == 0;
-    pthread_attr_destroy(&attributes);
-  }
-  worker.running = started || pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
+  worker.makerProcessor = sched_getcpu();
+  worker.running = pthread_create(&worker.thread, nullptr, WorkerMain, &worker) == 0;
   return worker.running;
 }
 

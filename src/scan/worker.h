@@ -21,8 +21,8 @@ enum class Placement {
   /// busy on the other processor, and the kernel sees that.
   kAsPlaced,
   /// Each on a processor of its own, as two readers of a file need: the
-  /// worker starts away from its maker's processor, and either thread,
-  /// woken on the other's, steps aside.
+  /// worker, started on its maker's processor, and either thread, woken on
+  /// the other's, steps aside.
   kApart,
 };
 
