@@ -224,6 +224,12 @@ class WithEvents final : public BlockSink {
     if (meter_ != nullptr) meter_->Add(run);
   }
   bool Failed() const override { return inner_.Failed(); }
+  // What the finders and the meter take must come in order, through here.
+  Output* Standalone() override {
+    const bool events = silence_ != nullptr || clips_ != nullptr || meter_ != nullptr;
+    return events ? nullptr : inner_.Standalone();
+  }
+  void Write(const BlockRecord& block, Output& text) const override { inner_.Write(block, text); }
 
  private:
   BlockSink& inner_;

@@ -141,31 +141,30 @@ void PutJsonFile(Output& out, const RunFacts& run) {
   Put(out, "}\n");
 }
 
-void JsonBlocks::Block(const BlockRecord& block) {
-  Put(out_, "{\"type\":\"block\",\"frame\":");
-  PutCount(out_, block.frame);
-  Put(out_, ",\"frames\":");
-  PutCount(out_, block.frames);
-  Put(out_, ",\"time\":");
-  PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
-  Put(out_, ",\"bar\":");
-  PutCount(out_, BarDots(block.length));
+void JsonBlocks::Write(const BlockRecord& block, Output& out) const {
+  Put(out, "{\"type\":\"block\",\"frame\":");
+  PutCount(out, block.frame);
+  Put(out, ",\"frames\":");
+  PutCount(out, block.frames);
+  Put(out, ",\"time\":");
+  PutNumber(out, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kJson);
+  Put(out, ",\"bar\":");
+  PutCount(out, BarDots(block.length));
   const ChannelFigures figures = FiguresOf(block.stats, plan_);
-  PutJsonArray(out_, "peak_dbfs", plan_, [&](std::uint32_t c) {
-    PutNumber(out_, figures.channel[c].peakDb, 2, Style::kJson);
+  PutJsonArray(out, "peak_dbfs", plan_, [&](std::uint32_t c) {
+    PutNumber(out, figures.channel[c].peakDb, 2, Style::kJson);
   });
-  PutJsonArray(out_, "rms_dbfs", plan_, [&](std::uint32_t c) {
-    PutNumber(out_, figures.channel[c].rmsDb, 2, Style::kJson);
-  });
-  PutJsonArray(out_, "clipped", plan_,
-               [&](std::uint32_t c) { PutCount(out_, block.stats.channel[c].clipped); });
+  PutJsonArray(out, "rms_dbfs", plan_,
+               [&](std::uint32_t c) { PutNumber(out, figures.channel[c].rmsDb, 2, Style::kJson); });
+  PutJsonArray(out, "clipped", plan_,
+               [&](std::uint32_t c) { PutCount(out, block.stats.channel[c].clipped); });
   if (loudness_) {
-    Put(out_, ",\"momentary_lufs\":");
-    PutNumber(out_, block.momentary, 2, Style::kJson);
-    Put(out_, ",\"short_term_lufs\":");
-    PutNumber(out_, block.shortTerm, 2, Style::kJson);
+    Put(out, ",\"momentary_lufs\":");
+    PutNumber(out, block.momentary, 2, Style::kJson);
+    Put(out, ",\"short_term_lufs\":");
+    PutNumber(out, block.shortTerm, 2, Style::kJson);
   }
-  Put(out_, "}\n");
+  Put(out, "}\n");
 }
 
 void PutJsonSummary(Output& out, const ScanPlan& plan, const Stats& interval,
@@ -209,30 +208,30 @@ void PutCsvHeader(Output& out, const ScanPlan& plan, bool loudness) {
   PutCrLf(out);
 }
 
-void CsvBlocks::Block(const BlockRecord& block) {
-  PutCount(out_, block.frame);
-  PutChar(out_, ',');
-  PutCount(out_, block.frames);
-  PutChar(out_, ',');
-  PutNumber(out_, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kCsv);
-  PutChar(out_, ',');
-  PutCount(out_, BarDots(block.length));
+void CsvBlocks::Write(const BlockRecord& block, Output& out) const {
+  PutCount(out, block.frame);
+  PutChar(out, ',');
+  PutCount(out, block.frames);
+  PutChar(out, ',');
+  PutNumber(out, static_cast<double>(block.frame) / plan_.sampleRate, 6, Style::kCsv);
+  PutChar(out, ',');
+  PutCount(out, BarDots(block.length));
   for (std::uint32_t c = 0; c < plan_.channels; ++c) {
     const Figures f = FiguresOf(block.stats.channel[c], block.stats.frames, plan_.sampleRate);
-    PutChar(out_, ',');
-    PutNumber(out_, f.peakDb, 2, Style::kCsv);
-    PutChar(out_, ',');
-    PutNumber(out_, f.rmsDb, 2, Style::kCsv);
-    PutChar(out_, ',');
-    PutCount(out_, f.clipped);
+    PutChar(out, ',');
+    PutNumber(out, f.peakDb, 2, Style::kCsv);
+    PutChar(out, ',');
+    PutNumber(out, f.rmsDb, 2, Style::kCsv);
+    PutChar(out, ',');
+    PutCount(out, f.clipped);
   }
   if (loudness_) {
-    PutChar(out_, ',');
-    PutNumber(out_, block.momentary, 2, Style::kCsv);
-    PutChar(out_, ',');
-    PutNumber(out_, block.shortTerm, 2, Style::kCsv);
+    PutChar(out, ',');
+    PutNumber(out, block.momentary, 2, Style::kCsv);
+    PutChar(out, ',');
+    PutNumber(out, block.shortTerm, 2, Style::kCsv);
   }
-  PutCrLf(out_);
+  PutCrLf(out);
 }
 
 void PutCsvSummary(Output& out, const ScanPlan& plan, const Stats& interval,

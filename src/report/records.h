@@ -38,8 +38,10 @@ class JsonBlocks final : public BlockSink {
  public:
   JsonBlocks(Output& out, const ScanPlan& plan, bool loudness = false)
       : out_(out), plan_(plan), loudness_(loudness) {}
-  void Block(const BlockRecord& block) override;
+  void Block(const BlockRecord& block) override { Write(block, out_); }
   bool Failed() const override { return out_.failed; }
+  Output* Standalone() override { return &out_; }
+  void Write(const BlockRecord& block, Output& text) const override;
 
  private:
   Output& out_;
@@ -60,8 +62,10 @@ class CsvBlocks final : public BlockSink {
  public:
   CsvBlocks(Output& out, const ScanPlan& plan, bool loudness = false)
       : out_(out), plan_(plan), loudness_(loudness) {}
-  void Block(const BlockRecord& block) override;
+  void Block(const BlockRecord& block) override { Write(block, out_); }
   bool Failed() const override { return out_.failed; }
+  Output* Standalone() override { return &out_; }
+  void Write(const BlockRecord& block, Output& text) const override;
 
  private:
   Output& out_;

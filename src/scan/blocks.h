@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "io/output.h"
 #include "io/source.h"
 #include "scan/plan.h"
 #include "scan/scan.h"
@@ -48,6 +49,13 @@ class BlockSink {
   /// True once the records can go nowhere (their output failed): the scan
   /// then stops.
   virtual bool Failed() const { return false; }
+  /// Where a record's text depends on it and the plan alone, and no frames
+  /// are wanted, the output Block writes to; else nullptr. The scan's
+  /// worker may then write its records with Write into text of its own,
+  /// which the scan puts there in their turn.
+  virtual Output* Standalone() { return nullptr; }
+  /// Writes `block` as Block would, into `text`; on either thread.
+  virtual void Write(const BlockRecord& /*block*/, Output& /*text*/) const {}
 
  protected:
   ~BlockSink() = default;

@@ -104,9 +104,10 @@ Pair NextPair(std::uint64_t remaining, std::uint32_t count, std::uint32_t resolu
   return {first, NextChunk(remaining - first, 0, resolution, chunkFrames)};
 }
 
-// The chunk loop of the records, and of a stream's picture (a file's
-// picture runs DriveAhead): chunks of whole lines where they fit and, with
-// the worker running, a second chunk for it. `chunks` takes them:
+// The chunk loop of a stream's picture and records, and of a file's
+// records that need every frame in order (a file's picture, and records
+// that stand alone, run DriveAhead): chunks of whole lines where they fit
+// and, with the worker running, a second chunk for it. `chunks` takes them:
 //   Work(frame, frames)  on the worker: the second of two chunks of whole
 //                        lines, in buffer 1, worked out aside;
 //   First(frames)        the first of the two, in buffer 0, worked out and
@@ -242,7 +243,8 @@ void RunAhead(Source& aside, const ScanPlan& plan, std::size_t chunkFrames, std:
   }
 }
 
-// The chunk loop of the picture of a file, with the worker: as DriveChunks,
+// The chunk loop of a file's picture, or of its records where they stand
+// alone, with the worker: as DriveChunks,
 // but the worker reads and works out its chunks on its own, up to
 // kAheadSlots ahead, so that the two threads wait for each other only where
 // one is that far ahead. Each chunk's outcome is the same as DriveChunks'
@@ -391,39 +393,58 @@ namespace {
 
 // A chunk's records are worked out before they are handed on, so that the
 // worker can work out a chunk's while this thread hands on the one before.
-// Records are large: a chunk holds at most this many lines.
+// Records are large: a chunk holds at most this many lines. A set for this
+// thread's chunk, and one for each chunk the worker may be ahead.
 constexpr std::size_t kChunkBlocks = 2048;
-BlockRecord blockRecords[2][kChunkBlocks];
+BlockRecord blockRecords[1 + kAheadSlots][kChunkBlocks];
+
+// Where the worker writes its records itself, their text waits here for
+// its turn: a chunk holds at most kStandaloneBlocks lines, whose records
+// fit at up to 256 bytes each (a stereo record takes about 150). A set
+// whose text did not fit is written again, in turn, from its records.
+constexpr std::size_t kStandaloneBlocks = kOutputBufferBytes / 256;
+Output workerRecords[kAheadSlots];
+Stats workerChunkStats[kAheadSlots];
 
 // `lines` whole lines from `firstFrame` at the start of buffer `buffer`
-// into its records: bars and figures.
+// into `records`: bars and figures.
 void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstFrame,
-                   Totals& totals, int buffer) {
+                   Totals& totals, int buffer, const Workspace& work, BlockRecord* records) {
   const std::uint32_t resolution = plan.resolution;
-  ComputeLines(plan, frameBuffers[buffer], lines, totals, kWorkspaces[buffer]);
+  ComputeLines(plan, frameBuffers[buffer], lines, totals, work);
   const std::uint8_t* bytes = frameBuffers[buffer];
   for (std::size_t j = 0; j < lines; ++j, bytes += std::size_t{resolution} * plan.frameBytes) {
-    BlockRecord& block = blockRecords[buffer][j];
+    BlockRecord& block = records[j];
     block.frame = firstFrame + j * resolution;
     block.frames = resolution;
-    block.length = lineLengths[buffer][j];
+    block.length = work.lengths[j];
     block.stats = Stats{};
     AddRunStats(plan, bytes, resolution, block.frame, block.stats);
   }
 }
 
+void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstFrame,
+                   Totals& totals, int buffer) {
+  ComputeBlocks(plan, lines, firstFrame, totals, buffer, kWorkspaces[buffer], blockRecords[buffer]);
+}
+
 // A line's own peak time is not shown: it is looked for only where the
 // line holds the interval's new peak.
-void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& interval,
-                  BlockSink& sink) {
+void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, BlockRecord* records,
+                  Stats& interval, BlockSink& sink) {
   const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
   for (std::size_t j = 0; j < lines; ++j) {
-    BlockRecord& block = blockRecords[buffer][j];
+    BlockRecord& block = records[j];
     sink.Frames(
         FrameRun{frameBuffers[buffer] + j * lineBytes, block.frames, block.frame, block.stats});
     MergeRun(interval, block.stats, plan, frameBuffers[buffer] + j * lineBytes, block.frame);
     sink.Block(block);
   }
+}
+
+void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& interval,
+                  BlockSink& sink) {
+  HandOnBlocks(plan, lines, buffer, blockRecords[buffer], interval, sink);
 }
 
 // The frames of buffer `buffer` as records: whole lines together, then the
@@ -606,6 +627,69 @@ struct BlockChunks {
   bool Stop() const { return sink.Failed(); }
 };
 
+// The figures of `lines` records of whole lines whose frames are at
+// `bytes`: each channel's peak frame looked for only in the first line
+// that holds its peak, rather than wherever the peak grows, as it would
+// at nearly every line of a chunk.
+Stats MergeBlocks(const ScanPlan& plan, BlockRecord* records, std::size_t lines,
+                  const std::uint8_t* bytes) {
+  Stats figures;
+  std::size_t holder[kMaxChannels] = {};
+  for (std::size_t j = 0; j < lines; ++j) {
+    for (std::uint32_t c = 0; c < plan.channels; ++c) {
+      if (records[j].stats.channel[c].peak > records[holder[c]].stats.channel[c].peak) {
+        holder[c] = j;
+      }
+    }
+    MergeStats(figures, records[j].stats);
+  }
+  const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
+  for (std::uint32_t c = 0; c < plan.channels && lines > 0; ++c) {
+    ChannelStats& peak = records[holder[c]].stats.channel[c];
+    if (peak.peak < 0) continue;  // not a sample but not-a-numbers
+    if (peak.peakFrame == kUnknownFrame) {
+      const BlockRecord& block = records[holder[c]];
+      Stats located;
+      AddStats(plan, bytes + holder[c] * lineBytes, block.frames, block.frame, located);
+      peak.peakFrame = located.channel[c].peakFrame;
+    }
+    figures.channel[c].peakFrame = peak.peakFrame;
+  }
+  return figures;
+}
+
+// The records' chunks where the sink's records stand alone, for DriveAhead:
+// the worker writes its chunks' records into text of its own, and adds
+// their figures up itself (it alone still has their frames, to find a new
+// peak's frame), up to kAheadSlots chunks ahead; this thread puts out
+// each chunk's text and adds its figures to the interval in their turn.
+// Chunks of this thread's own, or short, are handed on as BlockChunks'.
+struct StandaloneChunks : BlockChunks {
+  Output& out;
+
+  void Work(std::uint64_t frame, std::size_t frames, int slot) {
+    const std::size_t lines = frames / plan.resolution;
+    BlockRecord* records = blockRecords[1 + slot];
+    ComputeBlocks(plan, lines, frame, helper.totals, 1, WorkerSpace(slot), records);
+    workerChunkStats[slot] = MergeBlocks(plan, records, lines, frameBuffers[1]);
+    Output& text = workerRecords[slot];
+    text.used = 0;
+    text.dropped = 0;
+    for (std::size_t j = 0; j < lines; ++j) sink.Write(records[j], text);
+  }
+  void Second(std::size_t frames, int slot) {
+    MergeStats(interval, workerChunkStats[slot]);
+    const Output& text = workerRecords[slot];
+    if (text.dropped == 0) {
+      Put(out, Text(text));
+    } else {
+      const BlockRecord* records = blockRecords[1 + slot];
+      for (std::size_t j = 0; j < frames / plan.resolution; ++j) sink.Block(records[j]);
+    }
+    state.frame += frames;
+  }
+};
+
 }  // namespace
 
 Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* peaks) {
@@ -624,15 +708,24 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
     StopWorker();
     return interval;
   }
-  if (resolution != 0) chunkFrames = std::min(chunkFrames, kChunkBlocks * resolution);
+  Output* const standalone = source.stream ? nullptr : sink.Standalone();
+  if (resolution != 0) {
+    const std::size_t blocks = standalone != nullptr ? kStandaloneBlocks : kChunkBlocks;
+    chunkFrames = std::min(chunkFrames, blocks * resolution);
+  }
   LineState state = StartLines(plan);
   Helper helper;
   helper.running = WorthAWorker(plan, chunkFrames) && StartWorker(PlacementFor(source));
   const std::unique_ptr<Source> aside = AsideFor(source, helper.running);
   Stats interval;
   Stats current;
-  BlockChunks chunks{plan, state, helper, current, interval, sink};
-  DriveChunks(source, aside.get(), plan, chunkFrames, state, helper.running, chunks);
+  if (aside != nullptr && standalone != nullptr) {
+    StandaloneChunks chunks{{plan, state, helper, current, interval, sink}, *standalone};
+    DriveAhead(source, *aside, plan, chunkFrames, state, chunks);
+  } else {
+    BlockChunks chunks{plan, state, helper, current, interval, sink};
+    DriveChunks(source, aside.get(), plan, chunkFrames, state, helper.running, chunks);
+  }
   if (helper.running) StopWorker();
   MergeStats(interval, current);
   if (peaks != nullptr) {
