@@ -140,10 +140,11 @@ __attribute__((always_inline)) inline void AddFloatSample(FloatLanes<Value, kRow
 }
 
 // The lanes of `frames` frames at `bytes` into each channel's figures.
+// Inlined into the vector loops, so that it is built with theirs.
 template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames, std::size_t kRow>
-void FoldFloatLanes(const FloatLanes<typename Sample::Value, kRow>& lanes,
-                    const std::uint8_t* bytes, std::size_t frames, std::uint64_t firstFrame,
-                    Stats& stats) {
+__attribute__((always_inline)) inline void FoldFloatLanes(
+    const FloatLanes<typename Sample::Value, kRow>& lanes, const std::uint8_t* bytes,
+    std::size_t frames, std::uint64_t firstFrame, Stats& stats) {
   using Value = typename Sample::Value;
   constexpr std::size_t kWidth = Sample::kWidth;
   for (std::uint32_t c = 0; c < kChannels; ++c) {
@@ -218,10 +219,14 @@ __attribute__((target("avx2"))) void Avx2Pcm(const std::uint8_t* b, std::size_t 
                                              Rails r, Stats& s) {
   PcmStats<Layout, kChannels, kPeakFrames>(b, f, at, r, s);
 }
+// The float loops end by clearing the vector registers' upper halves
+// themselves: the compiler does not always, and code that runs with them
+// in use after the loop (libm's logarithms, for one) is many times slower.
 template <typename Sample, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_t f,
                                                std::uint64_t at, Rails r, Stats& s) {
   FloatStats<Sample, kChannels, kPeakFrames>(b, f, at, r, s);
+  _mm256_zeroupper();
 }
 
 // Mono or stereo 32-bit float samples by hand, 8 a row, two rows at a time
@@ -281,12 +286,12 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
   _mm256_storeu_ps(lanes.max, max);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.clipped), clipped);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes.nan), nan);
-  _mm256_zeroupper();
   // The rest, fewer than a row, in the lanes their places in a row give.
   for (std::size_t j = 0; i < samples; ++i, ++j) {
     AddFloatSample(lanes, j, Float32Sample::Read(bytes + 4 * i));
   }
   FoldFloatLanes<Float32Sample, kChannels, kPeakFrames>(lanes, bytes, frames, firstFrame, stats);
+  _mm256_zeroupper();
 }
 
 // Mono or stereo 24-bit samples by hand, 8 a row, since the compiler is

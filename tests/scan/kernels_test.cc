@@ -13,6 +13,8 @@
 #include <random>
 #include <vector>
 
+#include "scan/lines.h"
+#include "support/vector_state.h"
 #include "support/wav_builder.h"
 
 namespace ampdots {
@@ -158,6 +160,50 @@ TEST(OneByteKernels, VectorLoopsSumAndPeakAsThePortableOnes) {
         for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
           ASSERT_EQ(vector.max[c], portable.max[c]) << law.name << " channel " << c;
         }
+      }
+    }
+  }
+}
+
+// The line loops return with the upper halves of the vector registers
+// clear, for every layout, whole lines or a part of one: left in use, they
+// slow every SSE instruction after them many times over.
+TEST(LineKernels, LeaveTheUpperHalvesClear) {
+  if (!VectorLoopsAvailable()) GTEST_SKIP() << "no vector loops on this processor";
+  struct Format {
+    std::uint32_t bits;
+    std::uint32_t code;
+  };
+  const Format formats[] = {{8, 1}, {8, 6}, {8, 7}, {16, 1}, {24, 1}, {32, 1}, {32, 3}, {64, 3}};
+  std::mt19937 random(9);
+  std::vector<std::uint8_t> bytes(2 * 441 * 8 * 8);
+  for (std::uint8_t& b : bytes) b = static_cast<std::uint8_t>(random() % 64);  // finite floats
+  std::vector<double> lengths(2);
+  std::vector<double> magnitudes(2 * 441 * 8);
+  for (const Format& format : formats) {
+    for (std::uint32_t channels = 1; channels <= kMaxChannels; ++channels) {
+      WavAttributes wav;
+      wav.sampleRate = 8000;
+      wav.bytesPerSample = format.bits / 8;
+      wav.validBits = format.bits;
+      wav.channels = channels;
+      wav.formatCode = format.code;
+      for (const std::uint32_t resolution : {5u, 441u}) {
+        ScanPlan plan = MakePlan(wav, 0, 2 * resolution, resolution, 1.0f);
+        plan.vector = true;
+        const std::string what = std::to_string(format.bits) + "-bit code " +
+                                 std::to_string(format.code) + " x" + std::to_string(channels) +
+                                 ", lines of " + std::to_string(resolution);
+        Totals totals;
+        const std::optional<bool> whole = testing::LeavesUpperHalvesInUse([&] {
+          ComputeLines(plan, bytes.data(), 2, totals, {lengths.data(), magnitudes.data()});
+        });
+        if (!whole) GTEST_SKIP() << "the processor does not say";
+        EXPECT_FALSE(*whole) << what;
+        LinePartSums sums;
+        const std::optional<bool> part = testing::LeavesUpperHalvesInUse(
+            [&] { SumLinePart(plan, bytes.data(), resolution - 1, magnitudes.data(), sums); });
+        EXPECT_FALSE(part.value_or(false)) << what << ", a part";
       }
     }
   }
