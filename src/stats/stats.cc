@@ -234,20 +234,29 @@ __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_
 // addition. Lane j holds sample j of a row (channel j % kChannels), as in
 // the portable loop: its sums and squares in doubles (the float's value is
 // exact in one), its peak in float lanes (a not-a-number never replaces
-// it), its rail and not-a-number counts in 32-bit lanes.
+// it), its rail and not-a-number counts in 32-bit lanes. Rails are counted
+// in a second pass, only where a peak reaches one, as they seldom do.
 struct Float32Rows {
   __m256d sumLow, sumHigh, squaresLow, squaresHigh;
 };
 
-__attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(
-    const std::uint8_t* row, Float32Rows& r, __m256& max, __m256i& clipped, __m256i& nan) {
-  const __m256 noSign = _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF));
-  const __m256 v = _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)));
+// A row's magnitudes.
+__attribute__((target("avx2"), always_inline)) inline __m256 Float32Magnitudes(__m256 v) {
+  return _mm256_and_ps(v, _mm256_castsi256_ps(_mm256_set1_epi32(0x7FFFFFFF)));
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256 LoadFloat32Row(
+    const std::uint8_t* row) {
+  return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)));
+}
+
+__attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(const std::uint8_t* row,
+                                                                         Float32Rows& r,
+                                                                         __m256& max,
+                                                                         __m256i& nan) {
+  const __m256 v = LoadFloat32Row(row);
   const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
-  const __m256 a = _mm256_and_ps(v, noSign);
-  max = _mm256_max_ps(a, max);  // the second where either is not a number
-  const __m256 clips = _mm256_cmp_ps(a, _mm256_set1_ps(1.0f), _CMP_GE_OQ);
-  clipped = _mm256_sub_epi32(clipped, _mm256_castps_si256(clips));
+  max = _mm256_max_ps(Float32Magnitudes(v), max);  // the second where either is not a number
   nan = _mm256_sub_epi32(nan, _mm256_castps_si256(isNan));
   const __m256 d = _mm256_andnot_ps(isNan, v);
   const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
@@ -271,12 +280,22 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
   __m256i nan = _mm256_setzero_si256();
   std::size_t i = 0;
   for (; samples - i >= 16; i += 16) {
-    AddFloat32Row(bytes + 4 * i, rows[0], max, clipped, nan);
-    AddFloat32Row(bytes + 4 * i + 32, rows[1], max, clipped, nan);
+    AddFloat32Row(bytes + 4 * i, rows[0], max, nan);
+    AddFloat32Row(bytes + 4 * i + 32, rows[1], max, nan);
   }
   if (samples - i >= 8) {
-    AddFloat32Row(bytes + 4 * i, rows[0], max, clipped, nan);
+    AddFloat32Row(bytes + 4 * i, rows[0], max, nan);
     i += 8;
+  }
+  // Rails are counted only where some magnitude reaches one: a
+  // not-a-number never does.
+  const __m256 one = _mm256_set1_ps(1.0f);
+  if (_mm256_movemask_ps(_mm256_cmp_ps(max, one, _CMP_GE_OQ)) != 0) {
+    for (std::size_t k = 0; k < i; k += 8) {
+      const __m256 clips =
+          _mm256_cmp_ps(Float32Magnitudes(LoadFloat32Row(bytes + 4 * k)), one, _CMP_GE_OQ);
+      clipped = _mm256_sub_epi32(clipped, _mm256_castps_si256(clips));
+    }
   }
   FloatLanes<float, kStatsLanes> lanes;
   _mm256_storeu_pd(lanes.sum, _mm256_add_pd(rows[0].sumLow, rows[1].sumLow));
@@ -300,6 +319,7 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
 // bytes past its 24, so the last rows go to the portable loop). Lane j
 // holds channel j % kChannels; squares go to 64-bit lanes, even lanes and
 // odd lanes apart; sums stay in 32-bit lanes for 255 rows (2^23 each).
+// Rails are counted in a second pass, only where a peak reaches one.
 template <std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, std::size_t frames,
                                                     std::uint64_t firstFrame, Rails rails,
@@ -329,18 +349,31 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
       const __m256i odd = _mm256_shuffle_epi32(v, 0xF5);  // odd lanes to even places
       squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
       max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
-      const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi32(v, atOrAboveHigh),
-                                           _mm256_cmpgt_epi32(atOrBelowLow, v));
-      clipped = _mm256_sub_epi32(clipped, rail);
     }
     std::int32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
     for (std::size_t j = 0; j < 8; ++j) sums[j] += lanes[j];
   }
+  std::uint32_t maxLanes[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
+  // Rails are counted only where some magnitude reaches the nearer one:
+  // below it no sample can be at either.
+  const auto nearer = static_cast<std::uint32_t>(std::min(rails.high, -rails.low));
+  if (std::any_of(std::begin(maxLanes), std::end(maxLanes),
+                  [&](std::uint32_t m) { return m >= nearer; })) {
+    for (std::size_t k = 0; k < i; k += 8) {
+      const std::uint8_t* row = bytes + 3 * k;
+      const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + 12),
+                                              reinterpret_cast<const __m128i*>(row));
+      const __m256i v = _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
+      const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi32(v, atOrAboveHigh),
+                                           _mm256_cmpgt_epi32(atOrBelowLow, v));
+      clipped = _mm256_sub_epi32(clipped, rail);
+    }
+  }
   // Squares of lane j, from the even or the odd 64-bit lanes.
   std::int64_t even[4];
   std::int64_t odd[4];
-  std::uint32_t maxLanes[8];
   std::uint32_t clipLanes[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(even), squaresEven);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd), squaresOdd);
@@ -349,7 +382,6 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
     squareLanes[2 * k] = even[k];
     squareLanes[2 * k + 1] = odd[k];
   }
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
   _mm256_zeroupper();
   const std::size_t vectorFrames = i / kChannels;
@@ -449,7 +481,8 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // the other channel, so that a pair never mixes channels), widened to 64
 // bits every row for squares and every block of rows for sums; peaks and
 // rail counts in the 16-bit lanes themselves, lane j holding channel
-// j % kChannels.
+// j % kChannels. Rails are counted in a second pass, only where a peak
+// reaches one, as they seldom do.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std::size_t frames,
                                                  std::uint64_t firstFrame, Rails rails,
@@ -477,7 +510,6 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
   while (samples - i >= kRowSamples) {
     const std::size_t rows = std::min((samples - i) / kRowSamples, kBlockRows);
     __m256i sum[2] = {zero, zero};
-    __m256i clipped = zero;
     for (std::size_t r = 0; r < rows;) {
       // Stereo squares, one of at most 2^30 in a 32-bit lane a row: three
       // rows' stay below 2^32, read as unsigned, and are widened together.
@@ -486,9 +518,6 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
       for (std::size_t g = 0; g < group; ++g, ++r, i += kRowSamples) {
         const __m256i v = Values16<Layout>(bytes + kWidth * i);
         max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
-        const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
-                                             _mm256_cmpgt_epi16(atOrBelowLow, v));
-        clipped = _mm256_sub_epi16(clipped, rail);
         if constexpr (kChannels == 1) {
           sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
           // Two squares of at most 2^30 each: read as unsigned, exact.
@@ -512,12 +541,28 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum[c]);
       sums[c] = std::accumulate(std::begin(lanes), std::end(lanes), sums[c]);
     }
-    std::uint16_t clipLanes[kRowSamples];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
-    for (std::size_t j = 0; j < kRowSamples; ++j) clippedLanes[j] += clipLanes[j];
   }
   std::uint16_t maxLanes[kRowSamples];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
+  // Rails are counted only where some magnitude reaches the nearer one:
+  // below it no sample can be at either.
+  const auto nearer = static_cast<std::uint32_t>(std::min(rails.high, -rails.low));
+  if (std::any_of(std::begin(maxLanes), std::end(maxLanes),
+                  [&](std::uint16_t m) { return m >= nearer; })) {
+    for (std::size_t k = 0; k < i;) {
+      const std::size_t rows = std::min((i - k) / kRowSamples, kBlockRows);
+      __m256i clipped = zero;
+      for (std::size_t r = 0; r < rows; ++r, k += kRowSamples) {
+        const __m256i v = Values16<Layout>(bytes + kWidth * k);
+        const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi16(v, atOrAboveHigh),
+                                             _mm256_cmpgt_epi16(atOrBelowLow, v));
+        clipped = _mm256_sub_epi16(clipped, rail);
+      }
+      std::uint16_t clipLanes[kRowSamples];
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(clipLanes), clipped);
+      for (std::size_t j = 0; j < kRowSamples; ++j) clippedLanes[j] += clipLanes[j];
+    }
+  }
   std::uint64_t squareLanes[kChannels][8];
   for (std::uint32_t c = 0; c < kChannels; ++c) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(squareLanes[c]), squares[c][0]);
