@@ -195,10 +195,16 @@ void PutPeaks(const ScanPlan& plan, const Peaks& peaks, Output& out) {
   }
 }
 
-// Records that only feed the summary.
+// Records that only feed the summary: they stand alone, writing nothing
+// to the run's output.
 class NoBlocks final : public BlockSink {
  public:
+  explicit NoBlocks(Output& out) : out_(out) {}
   void Block(const BlockRecord&) override {}
+  Output* Standalone() override { return &out_; }
+
+ private:
+  Output& out_;
 };
 
 // Records on to `inner`, and every frame to the finders of silence and
@@ -369,7 +375,7 @@ int ScanAndShow(const Options& options, const Arguments& args, const WavAttribut
     return 0;
   }
   if (options.summary) {
-    NoBlocks none;
+    NoBlocks none(out);
     WithEvents sink = events.Around(none);
     if (any) stats = ScanBlocks(source, plan, sink);
     if (source.error != 0) return ReadFailed(args.path, source.error, err);
