@@ -430,21 +430,16 @@ void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstF
 
 // A line's own peak time is not shown: it is looked for only where the
 // line holds the interval's new peak.
-void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, BlockRecord* records,
-                  Stats& interval, BlockSink& sink) {
+void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& interval,
+                  BlockSink& sink) {
   const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
   for (std::size_t j = 0; j < lines; ++j) {
-    BlockRecord& block = records[j];
+    BlockRecord& block = blockRecords[buffer][j];
     sink.Frames(
         FrameRun{frameBuffers[buffer] + j * lineBytes, block.frames, block.frame, block.stats});
     MergeRun(interval, block.stats, plan, frameBuffers[buffer] + j * lineBytes, block.frame);
     sink.Block(block);
   }
-}
-
-void HandOnBlocks(const ScanPlan& plan, std::size_t lines, int buffer, Stats& interval,
-                  BlockSink& sink) {
-  HandOnBlocks(plan, lines, buffer, blockRecords[buffer], interval, sink);
 }
 
 // The frames of buffer `buffer` as records: whole lines together, then the

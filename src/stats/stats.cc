@@ -320,6 +320,24 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
 // holds channel j % kChannels; squares go to 64-bit lanes, even lanes and
 // odd lanes apart; sums stay in 32-bit lanes for 255 rows (2^23 each).
 // Rails are counted in a second pass, only where a peak reaches one.
+// Whether a vector loop's lane peaks (magnitudes) reach the nearer rail:
+// below it no sample can be at either, and its rails need no count.
+template <typename Lane, std::size_t kLanes>
+bool PeaksReachRails(const Lane (&maxLanes)[kLanes], Rails rails) {
+  const auto nearer = static_cast<std::uint32_t>(std::min(rails.high, -rails.low));
+  return std::any_of(std::begin(maxLanes), std::end(maxLanes),
+                     [&](Lane m) { return std::uint32_t{m} >= nearer; });
+}
+
+// Eight 24-bit samples at `row` (and 4 bytes past them), sign-extended in
+// 32-bit lanes.
+__attribute__((target("avx2"), always_inline)) inline __m256i Pcm24Row(const std::uint8_t* row,
+                                                                       __m256i spread) {
+  const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + 12),
+                                          reinterpret_cast<const __m128i*>(row));
+  return _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
+}
+
 template <std::uint32_t kChannels, PeakFrames kPeakFrames>
 __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, std::size_t frames,
                                                     std::uint64_t firstFrame, Rails rails,
@@ -340,10 +358,7 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
     const std::size_t rows = std::min<std::size_t>((samples - i - 2) / 8, 255);
     __m256i sum = _mm256_setzero_si256();
     for (std::size_t r = 0; r < rows; ++r, i += 8) {
-      const std::uint8_t* row = bytes + 3 * i;
-      const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + 12),
-                                              reinterpret_cast<const __m128i*>(row));
-      const __m256i v = _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
+      const __m256i v = Pcm24Row(bytes + 3 * i, spread);
       sum = _mm256_add_epi32(sum, v);
       squaresEven = _mm256_add_epi64(squaresEven, _mm256_mul_epi32(v, v));
       const __m256i odd = _mm256_shuffle_epi32(v, 0xF5);  // odd lanes to even places
@@ -356,16 +371,9 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
   }
   std::uint32_t maxLanes[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
-  // Rails are counted only where some magnitude reaches the nearer one:
-  // below it no sample can be at either.
-  const auto nearer = static_cast<std::uint32_t>(std::min(rails.high, -rails.low));
-  if (std::any_of(std::begin(maxLanes), std::end(maxLanes),
-                  [&](std::uint32_t m) { return m >= nearer; })) {
+  if (PeaksReachRails(maxLanes, rails)) {
     for (std::size_t k = 0; k < i; k += 8) {
-      const std::uint8_t* row = bytes + 3 * k;
-      const __m256i raw = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(row + 12),
-                                              reinterpret_cast<const __m128i*>(row));
-      const __m256i v = _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
+      const __m256i v = Pcm24Row(bytes + 3 * k, spread);
       const __m256i rail = _mm256_or_si256(_mm256_cmpgt_epi32(v, atOrAboveHigh),
                                            _mm256_cmpgt_epi32(atOrBelowLow, v));
       clipped = _mm256_sub_epi32(clipped, rail);
@@ -544,11 +552,7 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
   }
   std::uint16_t maxLanes[kRowSamples];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
-  // Rails are counted only where some magnitude reaches the nearer one:
-  // below it no sample can be at either.
-  const auto nearer = static_cast<std::uint32_t>(std::min(rails.high, -rails.low));
-  if (std::any_of(std::begin(maxLanes), std::end(maxLanes),
-                  [&](std::uint16_t m) { return m >= nearer; })) {
+  if (PeaksReachRails(maxLanes, rails)) {
     for (std::size_t k = 0; k < i;) {
       const std::size_t rows = std::min((i - k) / kRowSamples, kBlockRows);
       __m256i clipped = zero;
