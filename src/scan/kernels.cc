@@ -258,6 +258,49 @@ void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo,
            samples, stereo, totals);
 }
 
+namespace {
+
+// Each line through the format's loop for a run of samples, its sum taken
+// apart from the running total's.
+template <typename F>
+void EachLineSum(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
+                 std::int64_t* sums, PcmTotals& totals, bool vector) {
+  const std::size_t lineBytes = perLine * F::Layout::kWidth;
+  const std::int64_t kept = totals.sum;
+  for (std::size_t j = 0; j < lines; ++j) {
+    totals.sum = 0;
+    F::kAccumulate(bytes + j * lineBytes, perLine, stereo, totals, vector);
+    sums[j] = totals.sum;
+  }
+  totals.sum = kept;
+}
+
+}  // namespace
+
+void PcmLineSums(Decoder decoder, const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
+                 bool stereo, std::int64_t* sums, PcmTotals& totals, bool vector) {
+#if defined(__x86_64__)
+  // The one-byte formats' lines are the shortest for their bytes: their
+  // loops take every line of a run in one call.
+  if (vector && VectorLoopsAvailable()) {
+    switch (decoder) {
+      case Decoder::kPcm8:
+        return Avx2Pcm8Lines(bytes, lines, perLine, stereo, sums, totals);
+      case Decoder::kMuLaw:
+        return Avx2CompandedLines<MuLawRows>(bytes, lines, perLine, stereo, sums, totals);
+      case Decoder::kALaw:
+        return Avx2CompandedLines<ALawRows>(bytes, lines, perLine, stereo, sums, totals);
+      default:
+        break;
+    }
+  }
+#endif
+  VisitFormat(decoder, [&](auto format) {
+    using F = decltype(format);
+    if constexpr (!F::kFloat) EachLineSum<F>(bytes, lines, perLine, stereo, sums, totals, vector);
+  });
+}
+
 void Float64LineSums(const std::uint8_t* bytes, std::size_t lines, std::size_t perLine, bool stereo,
                      double* sums, FloatPeaks& peaks, bool vector) {
   VectorOr(vector, AMPDOTS_VECTOR(Avx2Float64LineSums), PortableFloat64LineSums, bytes, lines,

@@ -11,6 +11,7 @@
 #include <bit>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "scan/lines.h"
@@ -159,6 +160,72 @@ TEST(OneByteKernels, VectorLoopsSumAndPeakAsThePortableOnes) {
                                             << int{run[0]} << ", stereo " << stereo;
         for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
           ASSERT_EQ(vector.max[c], portable.max[c]) << law.name << " channel " << c;
+        }
+      }
+    }
+  }
+}
+
+// Runs of whole lines of every PCM format in one call: each line's sum is
+// what the format's portable loop gives for that line alone, and the peaks
+// are the portable loop's over them all, in both builds; lines that do and
+// do not fill the vector rows, and longer than a block of the one-byte
+// loops (255 rows). Runs of the loudest codes hold the rows' narrow lanes
+// to their limits.
+TEST(PcmLineSums, EachLineAsThePortableLoopAloneGivesIt) {
+  const struct {
+    const char* name;
+    Decoder decoder;
+    std::size_t width;
+    void (*accumulate)(const std::uint8_t*, std::size_t, bool, PcmTotals&, bool);
+  } formats[] = {{"8-bit", Decoder::kPcm8, 1, AccumulatePcm8},
+                 {"mu-law", Decoder::kMuLaw, 1, AccumulateMuLaw},
+                 {"A-law", Decoder::kALaw, 1, AccumulateALaw},
+                 {"16-bit", Decoder::kPcm16, 2, AccumulatePcm16},
+                 {"24-bit", Decoder::kPcm24, 3, AccumulatePcm24},
+                 {"32-bit", Decoder::kPcm32, 4, AccumulatePcm32}};
+  std::mt19937 random(21);
+  for (const auto& format : formats) {
+    for (const bool stereo : {false, true}) {
+      for (const std::size_t frames : {1u, 15u, 16u, 17u, 64u, 400u, 4100u, 8200u}) {
+        const std::size_t perLine = frames * (stereo ? 2 : 1);
+        for (const int fill : {-1, 0x00, 0x7F, 0x80, 0xFF}) {  // -1: random bytes
+          const std::size_t lines = fill < 0 ? 5 : 2;
+          std::vector<std::uint8_t> bytes(lines * perLine * format.width);
+          for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(fill < 0 ? random() : static_cast<unsigned>(fill));
+          std::vector<std::int64_t> expected(lines);
+          if (format.decoder == Decoder::kMuLaw && (fill == 0x00 || fill == 0x80)) {
+            // -32124 and +32124: each sample adds its magnitude.
+            ASSERT_EQ(MuLawValue(static_cast<std::uint8_t>(fill)), fill == 0 ? -32124 : 32124);
+          }
+          PcmTotals expectedPeaks;
+          for (std::size_t j = 0; j < lines; ++j) {
+            expectedPeaks.sum = 0;
+            format.accumulate(bytes.data() + j * perLine * format.width, perLine, stereo,
+                              expectedPeaks, false);
+            expected[j] = expectedPeaks.sum;
+          }
+          for (const bool vector : {false, true}) {
+            if (vector && !VectorLoopsAvailable()) continue;
+            std::vector<std::int64_t> sums(lines, -1);
+            PcmTotals totals;
+            totals.sum = 12345;  // left as it was
+            PcmLineSums(format.decoder, bytes.data(), lines, perLine, stereo, sums.data(), totals,
+                        vector);
+            const std::string what = std::string(format.name) + ", lines of " +
+                                     std::to_string(frames) + " frames, stereo " +
+                                     std::to_string(stereo) + ", fill " + std::to_string(fill) +
+                                     ", vector " + std::to_string(vector);
+            EXPECT_EQ(sums, expected) << what;
+            if (format.decoder == Decoder::kMuLaw && (fill == 0x00 || fill == 0x80)) {
+              EXPECT_EQ(sums[0], 32124 * static_cast<std::int64_t>(perLine)) << what;
+            }
+            EXPECT_EQ(totals.sum, 12345) << what;
+            for (std::uint32_t c = 0; c < kMaxChannels; ++c) {
+              ASSERT_EQ(totals.max[c], expectedPeaks.max[c]) << what << ", channel " << c;
+            }
+          }
         }
       }
     }
