@@ -67,6 +67,23 @@ std::size_t FormatScaled(std::uint64_t scaled, int decimals, char* out) {
   }
 }
 
+void FormatDecimalsOf(std::uint64_t v, int digits, char* out) {
+  switch (digits) {
+    case 1:
+      out[0] = static_cast<char>('0' + v);
+      return;
+    case 2:
+      std::memcpy(out, kDigitPairs.data() + 2 * v, 2);
+      return;
+    case 3:
+      out[0] = static_cast<char>('0' + v / 100);
+      std::memcpy(out + 1, kDigitPairs.data() + 2 * (v % 100), 2);
+      return;
+    default:
+      return;
+  }
+}
+
 std::size_t FormatFixed(float x, int decimals, char* out) {
   std::uint64_t scaled;
   if (ScaleFixed(x, decimals, scaled)) return FormatScaled(scaled, decimals, out);

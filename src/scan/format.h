@@ -53,6 +53,11 @@ inline bool ScaleFixed(float x, int decimals, std::uint64_t& scaled) {
 /// units of 10^-decimals, decimals 0 to 9).
 std::size_t FormatScaled(std::uint64_t scaled, int decimals, char* out);
 
+/// `v`, below 10^digits, in exactly `digits` (0 to 3) digits, zeros in
+/// front: the decimals of a time stamp whose whole units are already
+/// written.
+void FormatDecimalsOf(std::uint64_t v, int digits, char* out);
+
 /// `x` with `decimals` (0 to 9) fractional digits, as printf("%.*f") prints
 /// it, where that can be decided fast: |x| x 10^decimals below 2^40 and not
 /// within 10^-3 of a tie, where the product's rounding error (at most

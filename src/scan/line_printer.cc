@@ -117,9 +117,18 @@ void MakeStamp(LinePrinter& p, bool timeChanged, float time, std::int64_t t) {
       // Lines whose stamps differ each time cost one scaling a line, not
       // the search for where each stamp ends: this stamp is kept for its
       // time alone until the next line shows it lasting.
-      n = FormatScaled(scaled, p.decimals, stamp);
-      stamp[n++] = '\t';
-      p.timeLength = n;
+      const std::uint64_t unit = kFixedPow10[p.decimals];
+      if (p.timeScaledKept && scaled - p.timeWhole < unit) {
+        // The same whole units as the stamp there: only its decimals,
+        // before the tab, are written anew.
+        FormatDecimalsOf(scaled - p.timeWhole, p.decimals,
+                         stamp + p.timeLength - 1 - static_cast<std::size_t>(p.decimals));
+      } else {
+        n = FormatScaled(scaled, p.decimals, stamp);
+        stamp[n++] = '\t';
+        p.timeLength = n;
+        p.timeWhole = scaled - scaled % unit;
+      }
       p.timeLow = bits;
       p.timeHigh = bits + 1;
       p.timeScaled = scaled;

@@ -31,6 +31,7 @@ struct LinePrinter {
   std::uint64_t frameSpan = 0;
   // The time's value in units of its last decimal, when `stamp` holds one.
   std::uint64_t timeScaled = 0;
+  std::uint64_t timeWhole = 0;  ///< timeScaled less its decimals
   bool timeScaledKept = false;
   // The time, a tab and the frame index less its last digit.
   std::size_t timeLength = 0;   ///< of the time and its tab
