@@ -250,21 +250,50 @@ __attribute__((target("avx2"), always_inline)) inline __m256 LoadFloat32Row(
   return _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)));
 }
 
+// A row into the sums, squares and peaks; with kCountNan, its
+// not-a-numbers counted and left out of the sums, else taken in (where
+// one is, its lane's sum is then not a number: the rows are done again).
+template <bool kCountNan>
 __attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(const std::uint8_t* row,
                                                                          Float32Rows& r,
                                                                          __m256& max,
                                                                          __m256i& nan) {
   const __m256 v = LoadFloat32Row(row);
-  const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
   max = _mm256_max_ps(Float32Magnitudes(v), max);  // the second where either is not a number
-  nan = _mm256_sub_epi32(nan, _mm256_castps_si256(isNan));
-  const __m256 d = _mm256_andnot_ps(isNan, v);
+  __m256 d = v;
+  if constexpr (kCountNan) {
+    const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
+    nan = _mm256_sub_epi32(nan, _mm256_castps_si256(isNan));
+    d = _mm256_andnot_ps(isNan, v);
+  }
   const __m256d low = _mm256_cvtps_pd(_mm256_castps256_ps128(d));
   const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
   r.sumLow = _mm256_add_pd(r.sumLow, low);
   r.sumHigh = _mm256_add_pd(r.sumHigh, high);
   r.squaresLow = _mm256_add_pd(r.squaresLow, _mm256_mul_pd(low, low));
   r.squaresHigh = _mm256_add_pd(r.squaresHigh, _mm256_mul_pd(high, high));
+}
+
+// The whole rows of `samples` from `bytes`, from nothing, two at a time
+// into lanes of their own; returns the samples they took.
+template <bool kCountNan>
+__attribute__((target("avx2"), always_inline)) inline std::size_t AddFloat32Rows(
+    const std::uint8_t* bytes, std::size_t samples, Float32Rows (&rows)[2], __m256& max,
+    __m256i& nan) {
+  const __m256d zero = _mm256_setzero_pd();
+  rows[0] = rows[1] = {zero, zero, zero, zero};
+  max = _mm256_set1_ps(-1.0f);
+  nan = _mm256_setzero_si256();
+  std::size_t i = 0;
+  for (; samples - i >= 16; i += 16) {
+    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], max, nan);
+    AddFloat32Row<kCountNan>(bytes + 4 * i + 32, rows[1], max, nan);
+  }
+  if (samples - i >= 8) {
+    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], max, nan);
+    i += 8;
+  }
+  return i;
 }
 
 template <std::uint32_t kChannels, PeakFrames kPeakFrames>
@@ -274,18 +303,21 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
   static_assert(kChannels == 1 || kChannels == 2);
   const std::size_t samples = frames * kChannels;
   const __m256d zero = _mm256_setzero_pd();
-  Float32Rows rows[2] = {{zero, zero, zero, zero}, {zero, zero, zero, zero}};
-  __m256 max = _mm256_set1_ps(-1.0f);
+  Float32Rows rows[2];
+  __m256 max;
   __m256i clipped = _mm256_setzero_si256();
-  __m256i nan = _mm256_setzero_si256();
-  std::size_t i = 0;
-  for (; samples - i >= 16; i += 16) {
-    AddFloat32Row(bytes + 4 * i, rows[0], max, nan);
-    AddFloat32Row(bytes + 4 * i + 32, rows[1], max, nan);
+  __m256i nan;
+  // Not-a-numbers seldom come: the rows take them in, and are done again
+  // counting them only where a sum or square came out not a number (which
+  // an infinity less an infinity also gives; done again, the same).
+  std::size_t i = AddFloat32Rows<false>(bytes, samples, rows, max, nan);
+  __m256d sums = zero;
+  for (const Float32Rows& r : rows) {
+    sums = _mm256_add_pd(sums, _mm256_add_pd(_mm256_add_pd(r.sumLow, r.sumHigh),
+                                             _mm256_add_pd(r.squaresLow, r.squaresHigh)));
   }
-  if (samples - i >= 8) {
-    AddFloat32Row(bytes + 4 * i, rows[0], max, nan);
-    i += 8;
+  if (_mm256_movemask_pd(_mm256_cmp_pd(sums, sums, _CMP_UNORD_Q)) != 0) {
+    i = AddFloat32Rows<true>(bytes, samples, rows, max, nan);
   }
   // Rails are counted only where some magnitude reaches one: a
   // not-a-number never does.

@@ -212,6 +212,41 @@ TEST(Stats, NotANumberCountedApart) {
   });
 }
 
+// The same among whole vector rows, mono and stereo: 0.5, -0.5 over and
+// over, one pair of them not numbers (RMS 0.5 over the numbers, no DC, one
+// not-a-number a channel in stereo); and a pair of infinities of both
+// signs, whose sum is not a number though none is read.
+TEST(Stats, NotANumbersAmongRows) {
+  for (const std::uint32_t channels : {1u, 2u}) {
+    SCOPED_TRACE(channels);
+    Bytes bytes;
+    for (int i = 0; i < 40; ++i) {
+      PutLe32(bytes, i == 10 || i == 11 ? 0x7FC00000u : i % 2 == 0 ? 0x3F000000u : 0xBF000000u);
+    }
+    ExpectEveryWay(PlanFor(Decoder::kFloat32, 4, channels), bytes, [&](const Stats& s) {
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        const Figures f = Of(s, c);
+        EXPECT_EQ(f.nan, channels == 1 ? 2u : 1u);
+        EXPECT_NEAR(f.rmsDb, -6.0206, 1e-4);
+        if (channels == 1) {
+          EXPECT_EQ(f.dc, 0.0);
+        }
+      }
+    });
+    Bytes infinite;
+    for (int i = 0; i < 40; ++i) {
+      PutLe32(infinite, i == 20      ? 0x7F800000u
+                        : i == 22    ? 0xFF800000u
+                        : i % 2 == 0 ? 0x3F000000u
+                                     : 0xBF000000u);
+    }
+    ExpectEveryWay(PlanFor(Decoder::kFloat32, 4, channels), infinite, [&](const Stats& s) {
+      for (std::uint32_t c = 0; c < channels; ++c) EXPECT_EQ(Of(s, c).nan, 0u);
+      EXPECT_EQ(Of(s, 0).peakDb, std::numeric_limits<double>::infinity());
+    });
+  }
+}
+
 // 64-bit float is read as stored: zero is silence, not a tiny level.
 TEST(Stats, DoublesAsStored) {
   Bytes bytes;
