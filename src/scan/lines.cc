@@ -203,6 +203,10 @@ void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t l
   });
 }
 
+double PcmLineLength(const ScanPlan& plan, std::int64_t sum) {
+  return LineLength(plan, static_cast<double>(sum) * PcmUnit(plan.decoder));
+}
+
 void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
                         std::size_t lines, Output& out) {
   PrintLines(state.printer, LineStamp(state.frame, plan.resolution), plan.resolution, lengths,

@@ -58,6 +58,10 @@ bool FastLinesAreExact(const ScanPlan& plan);
 void ComputeLines(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t lines,
                   Totals& totals, const Workspace& work);
 
+/// The bar length of a whole PCM line whose integer sum of contributions
+/// is `sum`, as ComputeLines works it out.
+double PcmLineLength(const ScanPlan& plan, std::int64_t sum);
+
 /// Prints `lines` lines whose lengths ComputeLines gave, from `state.frame`.
 void PrintComputedLines(LineState& state, const ScanPlan& plan, const double* lengths,
                         std::size_t lines, Output& out);

@@ -411,9 +411,26 @@ Stats workerChunkStats[kAheadSlots];
 void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstFrame,
                    Totals& totals, int buffer, const Workspace& work, BlockRecord* records) {
   const std::uint32_t resolution = plan.resolution;
-  ComputeLines(plan, frameBuffers[buffer], lines, totals, work);
   const std::uint8_t* bytes = frameBuffers[buffer];
-  for (std::size_t j = 0; j < lines; ++j, bytes += std::size_t{resolution} * plan.frameBytes) {
+  const std::size_t lineBytes = std::size_t{resolution} * plan.frameBytes;
+  if (FiguresGiveLines(plan)) {
+    // Each block's figures and bar in one pass over its frames.
+    for (std::size_t j = 0; j < lines; ++j, bytes += lineBytes) {
+      BlockRecord& block = records[j];
+      block.frame = firstFrame + j * resolution;
+      block.frames = resolution;
+      block.stats = Stats{};
+      PcmTotals line;
+      AddRunStatsAndLine(plan, bytes, resolution, block.frame, block.stats, line);
+      block.length = PcmLineLength(plan, line.sum);
+      for (std::uint32_t c = 0; c < plan.channels; ++c) {
+        totals.pcm.max[c] = std::max(totals.pcm.max[c], line.max[c]);
+      }
+    }
+    return;
+  }
+  ComputeLines(plan, frameBuffers[buffer], lines, totals, work);
+  for (std::size_t j = 0; j < lines; ++j, bytes += lineBytes) {
     BlockRecord& block = records[j];
     block.frame = firstFrame + j * resolution;
     block.frames = resolution;

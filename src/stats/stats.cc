@@ -345,6 +345,19 @@ __attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes,
   _mm256_zeroupper();
 }
 
+// The samples [from, samples) of a picture's line that the vector rows
+// left, one at a time, into `line`.
+template <typename Layout>
+void LineTail(const std::uint8_t* bytes, std::size_t from, std::size_t samples,
+              std::uint32_t channels, PcmTotals& line) {
+  for (std::size_t i = from; i < samples; ++i) {
+    const std::int32_t v = Layout::Value(bytes + i * Layout::kWidth);
+    line.sum += PcmContribution<Layout::kTopByteOne>(v);
+    std::uint32_t& peak = line.max[i % channels];
+    peak = std::max(peak, PcmMagnitude(v));
+  }
+}
+
 // Mono or stereo 24-bit samples by hand, 8 a row, since the compiler is
 // slow at spreading three bytes into a lane: each sample's bytes into the
 // top of a 32-bit lane, which the shift right sign-extends (a row reads 4
@@ -370,10 +383,14 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Pcm24Row(const std
   return _mm256_srai_epi32(_mm256_shuffle_epi8(raw, spread), 8);
 }
 
-template <std::uint32_t kChannels, PeakFrames kPeakFrames>
-__attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, std::size_t frames,
-                                                    std::uint64_t firstFrame, Rails rails,
-                                                    Stats& stats) {
+// With kLine, the picture's line of the same frames too, into `line`: its
+// sum of contributions (|v|, but -v for 0 <= v < 2^16: v with the sign of
+// (v | 1) - 2^16) and its channels' peaks, as the picture's loops give
+// them.
+template <std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
+__attribute__((target("avx2"))) void Avx2Pcm24Rows(const std::uint8_t* bytes, std::size_t frames,
+                                                   std::uint64_t firstFrame, Rails rails,
+                                                   Stats& stats, PcmTotals* line) {
   static_assert(kChannels == 1 || kChannels == 2);
   const std::size_t samples = frames * kChannels;
   const __m256i spread = _mm256_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11,  //
@@ -385,10 +402,13 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
   __m256i max = _mm256_setzero_si256();
   __m256i clipped = _mm256_setzero_si256();
   std::int64_t sums[8] = {};
+  std::int64_t lineSum = 0;
   std::size_t i = 0;
   while (samples - i >= 10) {
+    // 255 rows of at most 2^23 a lane, in sums and line contributions alike.
     const std::size_t rows = std::min<std::size_t>((samples - i - 2) / 8, 255);
     __m256i sum = _mm256_setzero_si256();
+    __m256i contributions = _mm256_setzero_si256();
     for (std::size_t r = 0; r < rows; ++r, i += 8) {
       const __m256i v = Pcm24Row(bytes + 3 * i, spread);
       sum = _mm256_add_epi32(sum, v);
@@ -396,10 +416,19 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
       const __m256i odd = _mm256_shuffle_epi32(v, 0xF5);  // odd lanes to even places
       squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
       max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
+      if constexpr (kLine) {
+        const __m256i sign = _mm256_sub_epi32(_mm256_or_si256(v, _mm256_set1_epi32(1)),
+                                              _mm256_set1_epi32(1 << 16));
+        contributions = _mm256_add_epi32(contributions, _mm256_sign_epi32(v, sign));
+      }
     }
     std::int32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
     for (std::size_t j = 0; j < 8; ++j) sums[j] += lanes[j];
+    if constexpr (kLine) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
+      lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum);
+    }
   }
   std::uint32_t maxLanes[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
@@ -438,10 +467,23 @@ __attribute__((target("avx2"))) void Avx2Pcm24Stats(const std::uint8_t* bytes, s
     }
     FoldChannel<Pcm24Layout, kChannels, kPeakFrames>(stats.channel[c], c, static_cast<double>(s), q,
                                                      k, m, bytes, vectorFrames, firstFrame);
+    if constexpr (kLine) {
+      if (vectorFrames > 0) line->max[c] = std::max(line->max[c], m);
+    }
   }
   stats.frames += vectorFrames;
   PcmStats<Pcm24Layout, kChannels, kPeakFrames>(bytes + 3 * i, frames - vectorFrames,
                                                 firstFrame + vectorFrames, rails, stats);
+  if constexpr (kLine) {
+    line->sum += lineSum;
+    LineTail<Pcm24Layout>(bytes, i, samples, kChannels, *line);
+  }
+}
+
+template <std::uint32_t kChannels, PeakFrames kPeakFrames>
+void Avx2Pcm24Stats(const std::uint8_t* bytes, std::size_t frames, std::uint64_t firstFrame,
+                    Rails rails, Stats& stats) {
+  Avx2Pcm24Rows<kChannels, kPeakFrames, false>(bytes, frames, firstFrame, rails, stats, nullptr);
 }
 #endif
 
@@ -523,10 +565,14 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // rail counts in the 16-bit lanes themselves, lane j holding channel
 // j % kChannels. Rails are counted in a second pass, only where a peak
 // reaches one, as they seldom do.
-template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
-__attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std::size_t frames,
-                                                 std::uint64_t firstFrame, Rails rails,
-                                                 Stats& stats) {
+// With kLine, the picture's line of the same frames too, as Avx2Pcm24Rows:
+// each contribution is v with the sign of (v - 256, saturating) | 1, less
+// 16384 so that it fits 16 bits (v = -32768's wraps round to its right
+// value), pairs of them summed by a multiply-add.
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
+__attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::size_t frames,
+                                                std::uint64_t firstFrame, Rails rails,
+                                                Stats& stats, PcmTotals* line) {
   static_assert(kChannels == 1 || kChannels == 2);
   static_assert(kValues16<Layout>);
   constexpr std::size_t kWidth = Layout::kWidth;
@@ -545,11 +591,14 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
   __m256i squares[2][2] = {{zero, zero}, {zero, zero}};  // [channel][half], 64-bit lanes
   __m256i max = zero;
   std::int64_t sums[kChannels] = {};
+  std::int64_t lineSum = 0;
   std::uint64_t clippedLanes[kRowSamples] = {};
   std::size_t i = 0;
   while (samples - i >= kRowSamples) {
+    // A row's line contributions add at most 2 x 16639 to a lane.
     const std::size_t rows = std::min((samples - i) / kRowSamples, kBlockRows);
     __m256i sum[2] = {zero, zero};
+    __m256i contributions = zero;
     for (std::size_t r = 0; r < rows;) {
       // Stereo squares, one of at most 2^30 in a 32-bit lane a row: three
       // rows' stay below 2^32, read as unsigned, and are widened together.
@@ -558,6 +607,11 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
       for (std::size_t g = 0; g < group; ++g, ++r, i += kRowSamples) {
         const __m256i v = Values16<Layout>(bytes + kWidth * i);
         max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
+        if constexpr (kLine) {
+          const __m256i t = _mm256_or_si256(_mm256_subs_epi16(v, _mm256_set1_epi16(256)), ones);
+          const __m256i d = _mm256_sub_epi16(_mm256_sign_epi16(v, t), _mm256_set1_epi16(16384));
+          contributions = _mm256_add_epi32(contributions, _mm256_madd_epi16(d, ones));
+        }
         if constexpr (kChannels == 1) {
           sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
           // Two squares of at most 2^30 each: read as unsigned, exact.
@@ -580,6 +634,12 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
       std::int32_t lanes[8];
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum[c]);
       sums[c] = std::accumulate(std::begin(lanes), std::end(lanes), sums[c]);
+    }
+    if constexpr (kLine) {
+      std::int32_t lanes[8];
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
+      lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum) +
+                std::int64_t{16384} * kRowSamples * static_cast<std::int64_t>(rows);
     }
   }
   std::uint16_t maxLanes[kRowSamples];
@@ -618,11 +678,26 @@ __attribute__((target("avx2"))) void Avx2Stats16(const std::uint8_t* bytes, std:
     FoldChannel<Layout, kChannels, kPeakFrames>(stats.channel[c], c, static_cast<double>(sums[c]),
                                                 static_cast<double>(q), k, m, bytes, vectorFrames,
                                                 firstFrame);
+    if constexpr (kLine) {
+      if (vectorFrames > 0) line->max[c] = std::max(line->max[c], m);
+    }
   }
   stats.frames += vectorFrames;
   PcmStats<Layout, kChannels, kPeakFrames>(bytes + kWidth * i, frames - vectorFrames,
                                            firstFrame + vectorFrames, rails, stats);
+  if constexpr (kLine) {
+    line->sum += lineSum;
+    LineTail<Layout>(bytes, i, samples, kChannels, *line);
+  }
 }
+
+template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames>
+void Avx2Stats16(const std::uint8_t* bytes, std::size_t frames, std::uint64_t firstFrame,
+                 Rails rails, Stats& stats) {
+  Avx2Rows16<Layout, kChannels, kPeakFrames, false>(bytes, frames, firstFrame, rails, stats,
+                                                    nullptr);
+}
+
 
 // The vector loop for frames of kChannels samples of a layout: mono and
 // stereo 24-bit, 16-bit and one-byte samples have one by hand.
@@ -773,6 +848,51 @@ void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frame
 void AddRunStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                  std::uint64_t firstFrame, Stats& stats) {
   AddStatsOf<PeakFrames::kLeave>(plan, bytes, frames, firstFrame, stats);
+}
+
+namespace {
+
+using LineRowsLoop = void (*)(const std::uint8_t*, std::size_t, std::uint64_t, Rails, Stats&,
+                              PcmTotals*);
+
+// The loop that works out a run's figures and its picture's line at once,
+// where there is one: mono and stereo samples whose values fit 16 bits,
+// and 24-bit ones, in vector lanes.
+LineRowsLoop LineRowsFor(const ScanPlan& plan) {
+#if defined(__x86_64__)
+  if (!plan.vector || !VectorLoopsAvailable() || plan.channels < 1 || plan.channels > 2) {
+    return nullptr;
+  }
+  const bool stereo = plan.channels == 2;
+  return VisitFormat(plan.decoder, [&](auto format) -> LineRowsLoop {
+    using F = decltype(format);
+    if constexpr (F::kFloat) {
+      return nullptr;
+    } else {
+      using Layout = typename F::Layout;
+      constexpr auto kLeave = PeakFrames::kLeave;
+      if constexpr (std::is_same_v<Layout, Pcm24Layout>) {
+        return stereo ? Avx2Pcm24Rows<2, kLeave, true> : Avx2Pcm24Rows<1, kLeave, true>;
+      } else if constexpr (kValues16<Layout>) {
+        return stereo ? Avx2Rows16<Layout, 2, kLeave, true> : Avx2Rows16<Layout, 1, kLeave, true>;
+      } else {
+        return nullptr;
+      }
+    }
+  });
+#else
+  (void)plan;
+  return nullptr;
+#endif
+}
+
+}  // namespace
+
+bool FiguresGiveLines(const ScanPlan& plan) { return LineRowsFor(plan) != nullptr; }
+
+void AddRunStatsAndLine(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                        std::uint64_t firstFrame, Stats& stats, PcmTotals& line) {
+  LineRowsFor(plan)(bytes, frames, firstFrame, RailsFor(plan), stats, &line);
 }
 
 void MergeRun(Stats& into, Stats& run, const ScanPlan& plan, const std::uint8_t* bytes,

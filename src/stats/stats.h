@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scan/kernels.h"
 #include "scan/plan.h"
 
 namespace ampdots {
@@ -62,6 +63,18 @@ void AddStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frame
 /// the interval's, which MergeRun then finds.
 void AddRunStats(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
                  std::uint64_t firstFrame, Stats& stats);
+
+/// Whether AddRunStatsAndLine can take the plan's frames: mono and stereo
+/// 16-bit, 24-bit and one-byte samples, where the vector loops are asked
+/// for and the processor has them.
+bool FiguresGiveLines(const ScanPlan& plan);
+
+/// AddRunStats, and in the same pass over the frames the picture's line of
+/// them: its sum of contributions added to `line.sum`, its channels' peaks
+/// into `line.max`, as the picture's loops give them. Only where
+/// FiguresGiveLines.
+void AddRunStatsAndLine(const ScanPlan& plan, const std::uint8_t* bytes, std::size_t frames,
+                        std::uint64_t firstFrame, Stats& stats, PcmTotals& line);
 
 /// Merges `run`, figures of the `run.frames` frames at `bytes` from
 /// `firstFrame` on, into `into`: where the run holds the new peak of a

@@ -247,6 +247,87 @@ TEST(Stats, NotANumbersAmongRows) {
   }
 }
 
+// The figures and the picture's line of the same run in one pass: the
+// figures are AddRunStats' to the last bit, the line's sum and peaks the
+// picture's portable loop's, for every layout that has such a pass, mono
+// and stereo, runs that do and do not fill the vector rows, with the
+// extremes and the values either side of 256 (and of 2^16 for 24-bit).
+TEST(Stats, FiguresAndTheirLineInOnePass) {
+  if (!VectorLoopsAvailable()) GTEST_SKIP() << "no vector loops on this processor";
+  // 16-bit stereo by hand: left 100 (below 256: subtracted), right -32768
+  // (its magnitude added), 20 frames.
+  Bytes known;
+  for (int f = 0; f < 20; ++f) {
+    PutLe16(known, 100);
+    PutLe16(known, 0x8000);
+  }
+  ScanPlan plan = PlanFor(Decoder::kPcm16, 2, 2);
+  plan.vector = true;
+  ASSERT_TRUE(FiguresGiveLines(plan));
+  Stats stats;
+  PcmTotals line;
+  AddRunStatsAndLine(plan, known.data(), 20, 0, stats, line);
+  EXPECT_EQ(line.sum, 20 * (32768 - 100));
+  EXPECT_EQ(line.max[0], 100u);
+  EXPECT_EQ(line.max[1], 32768u);
+
+  const struct {
+    Decoder decoder;
+    std::uint32_t width;
+    void (*accumulate)(const std::uint8_t*, std::size_t, bool, PcmTotals&, bool);
+  } layouts[] = {{Decoder::kPcm8, 1, AccumulatePcm8},
+                 {Decoder::kMuLaw, 1, AccumulateMuLaw},
+                 {Decoder::kALaw, 1, AccumulateALaw},
+                 {Decoder::kPcm16, 2, AccumulatePcm16},
+                 {Decoder::kPcm24, 3, AccumulatePcm24}};
+  static constexpr std::uint32_t kEdges[] = {0x000000, 0x0000FF, 0x000100, 0x00FFFF, 0x010000,
+                                             0x7FFFFF, 0x800000, 0xFFFFFF, 0x008000, 0xFF7FFF};
+  std::mt19937 random(17);
+  for (const auto& layout : layouts) {
+    for (const std::uint32_t channels : {1u, 2u}) {
+      ScanPlan vector = PlanFor(layout.decoder, layout.width, channels);
+      vector.vector = true;
+      ASSERT_TRUE(FiguresGiveLines(vector));
+      ScanPlan portable = vector;
+      portable.vector = false;
+      EXPECT_FALSE(FiguresGiveLines(portable));
+      for (const std::size_t frames : {1u, 15u, 16u, 17u, 100u, 2205u}) {
+        Bytes bytes;
+        for (std::size_t i = 0; i < frames * channels; ++i) {
+          const std::uint32_t v = random() % 4 == 0 ? kEdges[random() % std::size(kEdges)]
+                                                    : static_cast<std::uint32_t>(random());
+          for (std::uint32_t b = 0; b < layout.width; ++b) {
+            bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+          }
+        }
+        const std::string what = std::to_string(layout.width) + " bytes, code " +
+                                 std::to_string(static_cast<int>(layout.decoder)) + ", " +
+                                 std::to_string(channels) + " channels, " + std::to_string(frames) +
+                                 " frames";
+        Stats both;
+        PcmTotals bothLine;
+        AddRunStatsAndLine(vector, bytes.data(), frames, 5, both, bothLine);
+        Stats alone;
+        AddRunStats(vector, bytes.data(), frames, 5, alone);
+        PcmTotals lineAlone;
+        layout.accumulate(bytes.data(), frames * channels, channels == 2, lineAlone, false);
+        EXPECT_EQ(bothLine.sum, lineAlone.sum) << what;
+        EXPECT_EQ(both.frames, alone.frames) << what;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+          EXPECT_EQ(bothLine.max[c], lineAlone.max[c]) << what << ", channel " << c;
+          const ChannelStats& x = both.channel[c];
+          const ChannelStats& y = alone.channel[c];
+          EXPECT_EQ(x.peak, y.peak) << what;
+          EXPECT_EQ(x.peakFrame, y.peakFrame) << what;
+          EXPECT_EQ(x.sum, y.sum) << what;
+          EXPECT_EQ(x.squares, y.squares) << what;
+          EXPECT_EQ(x.clipped, y.clipped) << what;
+        }
+      }
+    }
+  }
+}
+
 // 64-bit float is read as stored: zero is silence, not a tiny level.
 TEST(Stats, DoublesAsStored) {
   Bytes bytes;
