@@ -417,8 +417,8 @@ __attribute__((target("avx2"))) void Avx2Pcm24Rows(const std::uint8_t* bytes, st
       squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
       max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
       if constexpr (kLine) {
-        const __m256i sign = _mm256_sub_epi32(_mm256_or_si256(v, _mm256_set1_epi32(1)),
-                                              _mm256_set1_epi32(1 << 16));
+        const __m256i sign =
+            _mm256_sub_epi32(_mm256_or_si256(v, _mm256_set1_epi32(1)), _mm256_set1_epi32(1 << 16));
         contributions = _mm256_add_epi32(contributions, _mm256_sign_epi32(v, sign));
       }
     }
@@ -571,8 +571,8 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // value), pairs of them summed by a multiply-add.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
 __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::size_t frames,
-                                                std::uint64_t firstFrame, Rails rails,
-                                                Stats& stats, PcmTotals* line) {
+                                                std::uint64_t firstFrame, Rails rails, Stats& stats,
+                                                PcmTotals* line) {
   static_assert(kChannels == 1 || kChannels == 2);
   static_assert(kValues16<Layout>);
   constexpr std::size_t kWidth = Layout::kWidth;
@@ -697,7 +697,6 @@ void Avx2Stats16(const std::uint8_t* bytes, std::size_t frames, std::uint64_t fi
   Avx2Rows16<Layout, kChannels, kPeakFrames, false>(bytes, frames, firstFrame, rails, stats,
                                                     nullptr);
 }
-
 
 // The vector loop for frames of kChannels samples of a layout: mono and
 // stereo 24-bit, 16-bit and one-byte samples have one by hand.
