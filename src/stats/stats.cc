@@ -638,8 +638,9 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
     if constexpr (kLine) {
       std::int32_t lanes[8];
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
+      // Each of the rows' samples had 16384 taken off.
       lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum) +
-                std::int64_t{16384} * kRowSamples * static_cast<std::int64_t>(rows);
+                std::int64_t{16384 * kRowSamples} * static_cast<std::int64_t>(rows);
     }
   }
   std::uint16_t maxLanes[kRowSamples];
