@@ -117,16 +117,16 @@ void AccumulatePcm32(const std::uint8_t* bytes, std::size_t samples, bool stereo
 /// One-byte samples, each standing for the 16-bit value of its table.
 void AccumulatePcm8(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
                     bool vector);
+void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                     bool vector);
+void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
+                    bool vector);
 /// Whole lines of `perLine` mono or stereo samples of a PCM format, one
 /// after another: each line's sum into `sums` (as the format's loop above
 /// gives it for the line alone), each channel's peak into `totals`, whose
 /// sum is left as it was.
 void PcmLineSums(Decoder decoder, const std::uint8_t* bytes, std::size_t lines, std::size_t perLine,
                  bool stereo, std::int64_t* sums, PcmTotals& totals, bool vector);
-void AccumulateMuLaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
-                     bool vector);
-void AccumulateALaw(const std::uint8_t* bytes, std::size_t samples, bool stereo, PcmTotals& totals,
-                    bool vector);
 
 /// Float samples: each level's magnitude, which is both its contribution
 /// and what its peak keeps, written to `magnitudes`; the largest magnitude
