@@ -10,6 +10,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+
+#include "scan/line_rows_avx2.h"
 #endif
 
 namespace ampdots {

@@ -17,6 +17,8 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+
+#include "scan/line_rows_avx2.h"
 #endif
 
 namespace ampdots {
@@ -384,8 +386,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Pcm24Row(const std
 }
 
 // With kLine, the picture's line of the same frames too, into `line`: its
-// sum of contributions (|v|, but -v for 0 <= v < 2^16: v with the sign of
-// (v | 1) - 2^16) and its channels' peaks, as the picture's loops give
+// sum of contributions and its channels' peaks, as the picture's loops give
 // them.
 template <std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
 __attribute__((target("avx2"))) void Avx2Pcm24Rows(const std::uint8_t* bytes, std::size_t frames,
@@ -416,11 +417,7 @@ __attribute__((target("avx2"))) void Avx2Pcm24Rows(const std::uint8_t* bytes, st
       const __m256i odd = _mm256_shuffle_epi32(v, 0xF5);  // odd lanes to even places
       squaresOdd = _mm256_add_epi64(squaresOdd, _mm256_mul_epi32(odd, odd));
       max = _mm256_max_epu32(max, _mm256_abs_epi32(v));
-      if constexpr (kLine) {
-        const __m256i sign =
-            _mm256_sub_epi32(_mm256_or_si256(v, _mm256_set1_epi32(1)), _mm256_set1_epi32(1 << 16));
-        contributions = _mm256_add_epi32(contributions, _mm256_sign_epi32(v, sign));
-      }
+      if constexpr (kLine) contributions = _mm256_add_epi32(contributions, Contributions24(v));
     }
     std::int32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
@@ -566,9 +563,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // j % kChannels. Rails are counted in a second pass, only where a peak
 // reaches one, as they seldom do.
 // With kLine, the picture's line of the same frames too, as Avx2Pcm24Rows:
-// each contribution is v with the sign of (v - 256, saturating) | 1, less
-// 16384 so that it fits 16 bits (v = -32768's wraps round to its right
-// value), pairs of them summed by a multiply-add.
+// the contributions less their bias summed in pairs by a multiply-add.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
 __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::size_t frames,
                                                 std::uint64_t firstFrame, Rails rails, Stats& stats,
@@ -608,9 +603,8 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
         const __m256i v = Values16<Layout>(bytes + kWidth * i);
         max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
         if constexpr (kLine) {
-          const __m256i t = _mm256_or_si256(_mm256_subs_epi16(v, _mm256_set1_epi16(256)), ones);
-          const __m256i d = _mm256_sub_epi16(_mm256_sign_epi16(v, t), _mm256_set1_epi16(16384));
-          contributions = _mm256_add_epi32(contributions, _mm256_madd_epi16(d, ones));
+          contributions =
+              _mm256_add_epi32(contributions, _mm256_madd_epi16(Contributions16(v), ones));
         }
         if constexpr (kChannels == 1) {
           sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
@@ -638,9 +632,9 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
     if constexpr (kLine) {
       std::int32_t lanes[8];
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
-      // Each of the rows' samples had 16384 taken off.
+      // Each of the rows' samples had the bias taken off.
       lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum) +
-                std::int64_t{16384 * kRowSamples} * static_cast<std::int64_t>(rows);
+                kContribution16Bias * std::int64_t{kRowSamples} * static_cast<std::int64_t>(rows);
     }
   }
   std::uint16_t maxLanes[kRowSamples];
