@@ -413,30 +413,24 @@ void ComputeBlocks(const ScanPlan& plan, std::size_t lines, std::uint64_t firstF
   const std::uint32_t resolution = plan.resolution;
   const std::uint8_t* bytes = frameBuffers[buffer];
   const std::size_t lineBytes = std::size_t{resolution} * plan.frameBytes;
-  if (FiguresGiveLines(plan)) {
-    // Each block's figures and bar in one pass over its frames.
-    for (std::size_t j = 0; j < lines; ++j, bytes += lineBytes) {
-      BlockRecord& block = records[j];
-      block.frame = firstFrame + j * resolution;
-      block.frames = resolution;
-      block.stats = Stats{};
-      PcmTotals line;
-      AddRunStatsAndLine(plan, bytes, resolution, block.frame, block.stats, line);
-      block.length = PcmLineLength(plan, line.sum);
-      for (std::uint32_t c = 0; c < plan.channels; ++c) {
-        totals.pcm.max[c] = std::max(totals.pcm.max[c], line.max[c]);
-      }
-    }
-    return;
-  }
-  ComputeLines(plan, frameBuffers[buffer], lines, totals, work);
+  // Where the figures' loop sums the bar too, each block is one pass over
+  // its frames; else the bars of all the lines come first.
+  const bool onePass = FiguresGiveLines(plan);
+  if (!onePass) ComputeLines(plan, bytes, lines, totals, work);
   for (std::size_t j = 0; j < lines; ++j, bytes += lineBytes) {
     BlockRecord& block = records[j];
     block.frame = firstFrame + j * resolution;
     block.frames = resolution;
-    block.length = work.lengths[j];
     block.stats = Stats{};
-    AddRunStats(plan, bytes, resolution, block.frame, block.stats);
+    if (onePass) {
+      Totals line;
+      AddRunStatsAndLine(plan, bytes, resolution, block.frame, block.stats, line.pcm);
+      block.length = PcmLineLength(plan, line.pcm.sum);
+      MergePeaks(totals, line);
+    } else {
+      block.length = work.lengths[j];
+      AddRunStats(plan, bytes, resolution, block.frame, block.stats);
+    }
   }
 }
 
