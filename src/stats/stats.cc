@@ -556,8 +556,9 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // Mono or stereo samples whose values fit 16 bits, by hand, 16 a row,
 // since the compiler widens every sample to 64 bits for its square (and
 // looks a one-byte code up one at a time): sums and squares by
-// multiply-adds of 16-bit pairs into 32-bit lanes (stereo first masks out
-// the other channel, so that a pair never mixes channels), widened to 64
+// multiply-adds of 16-bit pairs into 32-bit lanes (stereo first parts each
+// 128-bit lane's left samples from its right ones, so that a pair never
+// mixes channels), widened to 64
 // bits every row for squares and every block of rows for sums; peaks and
 // rail counts in the 16-bit lanes themselves, lane j holding channel
 // j % kChannels. Rails are counted in a second pass, only where a peak
@@ -578,12 +579,17 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
   const std::size_t samples = frames * kChannels;
   const __m256i zero = _mm256_setzero_si256();
   const __m256i ones = _mm256_set1_epi16(1);
-  const __m256i keepFirst = _mm256_set1_epi32(0x0000FFFF);
-  const __m256i keepSecond = _mm256_set1_epi32(static_cast<int>(0xFFFF0000u));
+  // Each 128-bit lane's left samples to its low half, its right ones to its
+  // high half: a pair never mixes channels, and its 32-bit lanes hold the
+  // left channel's, the right's, the left's, the right's in pairs.
+  const __m256i parted = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15, 0,
+                                          1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
   // Rails fit 16 bits: the highest is at most 32767, the lowest -32768.
   const __m256i atOrAboveHigh = _mm256_set1_epi16(static_cast<short>(rails.high - 1));
   const __m256i atOrBelowLow = _mm256_set1_epi16(static_cast<short>(rails.low + 1));
-  __m256i squares[2][2] = {{zero, zero}, {zero, zero}};  // [channel][half], 64-bit lanes
+  // [channel][half], 64-bit lanes: mono adds both halves into [0][0],
+  // stereo its left channel's into [0][0] and its right's into [1][1].
+  __m256i squares[2][2] = {{zero, zero}, {zero, zero}};
   __m256i max = zero;
   std::int64_t sums[kChannels] = {};
   std::int64_t lineSum = 0;
@@ -592,43 +598,26 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
   while (samples - i >= kRowSamples) {
     // A row's line contributions add at most 2 x 16639 to a lane.
     const std::size_t rows = std::min((samples - i) / kRowSamples, kBlockRows);
-    __m256i sum[2] = {zero, zero};
+    __m256i sum = zero;
     __m256i contributions = zero;
-    for (std::size_t r = 0; r < rows;) {
-      // Stereo squares, one of at most 2^30 in a 32-bit lane a row: three
-      // rows' stay below 2^32, read as unsigned, and are widened together.
-      const std::size_t group = kChannels == 2 && rows - r >= 3 ? 3 : 1;
-      __m256i groupSquares[2] = {zero, zero};
-      for (std::size_t g = 0; g < group; ++g, ++r, i += kRowSamples) {
-        const __m256i v = Values16<Layout>(bytes + kWidth * i);
-        max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
-        if constexpr (kLine) {
-          contributions =
-              _mm256_add_epi32(contributions, _mm256_madd_epi16(Contributions16(v), ones));
-        }
-        if constexpr (kChannels == 1) {
-          sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(v, ones));
-          // Two squares of at most 2^30 each: read as unsigned, exact.
-          AddWidened(squares[0][0], squares[0][1], _mm256_madd_epi16(v, v));
-        } else {
-          const __m256i first = _mm256_and_si256(v, keepFirst);
-          const __m256i second = _mm256_and_si256(v, keepSecond);
-          sum[0] = _mm256_add_epi32(sum[0], _mm256_madd_epi16(first, ones));
-          sum[1] = _mm256_add_epi32(sum[1], _mm256_madd_epi16(second, ones));
-          groupSquares[0] = _mm256_add_epi32(groupSquares[0], _mm256_madd_epi16(first, first));
-          groupSquares[1] = _mm256_add_epi32(groupSquares[1], _mm256_madd_epi16(second, second));
-        }
+    for (std::size_t r = 0; r < rows; ++r, i += kRowSamples) {
+      const __m256i v = Values16<Layout>(bytes + kWidth * i);
+      max = _mm256_max_epu16(max, _mm256_abs_epi16(v));
+      if constexpr (kLine) {
+        contributions =
+            _mm256_add_epi32(contributions, _mm256_madd_epi16(Contributions16(v), ones));
       }
-      if constexpr (kChannels == 2) {
-        AddWidened(squares[0][0], squares[0][1], groupSquares[0]);
-        AddWidened(squares[1][0], squares[1][1], groupSquares[1]);
-      }
+      // Two squares of at most 2^30 each in a 32-bit lane: read as
+      // unsigned, exact; stereo's low 32-bit lanes of each pair of them are
+      // the left channel's, its high ones the right's.
+      const __m256i pairs = kChannels == 1 ? v : _mm256_shuffle_epi8(v, parted);
+      sum = _mm256_add_epi32(sum, _mm256_madd_epi16(pairs, ones));
+      AddWidened(squares[0][0], squares[kChannels - 1][kChannels - 1],
+                 _mm256_madd_epi16(pairs, pairs));
     }
-    for (std::uint32_t c = 0; c < kChannels; ++c) {
-      std::int32_t lanes[8];
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum[c]);
-      sums[c] = std::accumulate(std::begin(lanes), std::end(lanes), sums[c]);
-    }
+    std::int32_t sumLanes[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sumLanes), sum);
+    for (std::size_t j = 0; j < 8; ++j) sums[j / 2 % kChannels] += sumLanes[j];
     if constexpr (kLine) {
       std::int32_t lanes[8];
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
