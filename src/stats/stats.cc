@@ -558,11 +558,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Values16(const std
 // looks a one-byte code up one at a time): sums and squares by
 // multiply-adds of 16-bit pairs into 32-bit lanes (stereo first parts each
 // 128-bit lane's left samples from its right ones, so that a pair never
-// mixes channels), widened to 64
-// bits every row for squares and every block of rows for sums; peaks and
-// rail counts in the 16-bit lanes themselves, lane j holding channel
-// j % kChannels. Rails are counted in a second pass, only where a peak
-// reaches one, as they seldom do.
+// mixes channels), widened to 64 bits every row for squares and every
+// block of rows for sums; peaks and rail counts in the 16-bit lanes
+// themselves, lane j holding channel j % kChannels. Rails are counted in a
+// second pass, only where a peak reaches one, as they seldom do.
 // With kLine, the picture's line of the same frames too, as Avx2Pcm24Rows:
 // the contributions less their bias summed in pairs by a multiply-add.
 template <typename Layout, std::uint32_t kChannels, PeakFrames kPeakFrames, bool kLine>
@@ -608,8 +607,8 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
             _mm256_add_epi32(contributions, _mm256_madd_epi16(Contributions16(v), ones));
       }
       // Two squares of at most 2^30 each in a 32-bit lane: read as
-      // unsigned, exact; stereo's low 32-bit lanes of each pair of them are
-      // the left channel's, its high ones the right's.
+      // unsigned, exact. Stereo's widening parts the channels: its low
+      // unpack takes each 128-bit lane's left pairs, its high one the right.
       const __m256i pairs = kChannels == 1 ? v : _mm256_shuffle_epi8(v, parted);
       sum = _mm256_add_epi32(sum, _mm256_madd_epi16(pairs, ones));
       AddWidened(squares[0][0], squares[kChannels - 1][kChannels - 1],
