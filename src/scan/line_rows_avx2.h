@@ -1,7 +1,7 @@
 // The picture's line contributions of a row of samples in AVX2 lanes,
 // shared by the scan's line loops and the figures' loops that sum a line
 // too: a contribution is |v|, but -v where the top byte is 0 and v is not
-// negative (0 <= v < 2^(bits - 8)).
+// negative (0 <= v < 2^(bits - 8)); and the sum of their lanes.
 #ifndef AMPDOTS_SCAN_LINE_ROWS_AVX2_H_
 #define AMPDOTS_SCAN_LINE_ROWS_AVX2_H_
 
@@ -9,6 +9,8 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <iterator>
+#include <numeric>
 
 namespace ampdots {
 
@@ -35,6 +37,14 @@ __attribute__((target("avx2"), always_inline)) inline __m256i Contributions24(__
   const __m256i sign =
       _mm256_sub_epi32(_mm256_or_si256(v, _mm256_set1_epi32(1)), _mm256_set1_epi32(1 << 16));
   return _mm256_sign_epi32(v, sign);
+}
+
+/// The sum of eight 32-bit lanes, as a line's lanes are added up once a
+/// block of rows.
+__attribute__((target("avx2"), always_inline)) inline std::int64_t SumInt32Lanes(__m256i v) {
+  std::int32_t lanes[8];
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
+  return std::accumulate(std::begin(lanes), std::end(lanes), std::int64_t{0});
 }
 
 }  // namespace ampdots

@@ -422,10 +422,7 @@ __attribute__((target("avx2"))) void Avx2Pcm24Rows(const std::uint8_t* bytes, st
     std::int32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
     for (std::size_t j = 0; j < 8; ++j) sums[j] += lanes[j];
-    if constexpr (kLine) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
-      lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum);
-    }
+    if constexpr (kLine) lineSum += SumInt32Lanes(contributions);
   }
   std::uint32_t maxLanes[8];
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(maxLanes), max);
@@ -618,11 +615,9 @@ __attribute__((target("avx2"))) void Avx2Rows16(const std::uint8_t* bytes, std::
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(sumLanes), sum);
     for (std::size_t j = 0; j < 8; ++j) sums[j / 2 % kChannels] += sumLanes[j];
     if constexpr (kLine) {
-      std::int32_t lanes[8];
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), contributions);
       // Each of the rows' samples had the bias taken off.
-      lineSum = std::accumulate(std::begin(lanes), std::end(lanes), lineSum) +
-                kContribution16Bias * std::int64_t{kRowSamples} * static_cast<std::int64_t>(rows);
+      lineSum += SumInt32Lanes(contributions) +
+                 kContribution16Bias * std::int64_t{kRowSamples} * static_cast<std::int64_t>(rows);
     }
   }
   std::uint16_t maxLanes[kRowSamples];
