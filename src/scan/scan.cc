@@ -636,9 +636,13 @@ struct BlockChunks {
 // The figures of `lines` records of whole lines whose frames are at
 // `bytes`: each channel's peak frame looked for only in the first line
 // that holds its peak, rather than wherever the peak grows, as it would
-// at nearly every line of a chunk.
+// at nearly every line of a chunk, and only where that peak passes
+// `earlier[c]`, the highest of an earlier chunk: one that does not is
+// never where the interval's peak first stands (merged, an unknown frame
+// loses to the earlier chunk's on equal peaks). `earlier` is raised to
+// the chunk's peaks.
 Stats MergeBlocks(const ScanPlan& plan, BlockRecord* records, std::size_t lines,
-                  const std::uint8_t* bytes) {
+                  const std::uint8_t* bytes, double (&earlier)[kMaxChannels]) {
   Stats figures;
   std::size_t holder[kMaxChannels] = {};
   for (std::size_t j = 0; j < lines; ++j) {
@@ -652,7 +656,8 @@ Stats MergeBlocks(const ScanPlan& plan, BlockRecord* records, std::size_t lines,
   const std::size_t lineBytes = std::size_t{plan.resolution} * plan.frameBytes;
   for (std::uint32_t c = 0; c < plan.channels && lines > 0; ++c) {
     ChannelStats& peak = records[holder[c]].stats.channel[c];
-    if (peak.peak < 0) continue;  // not a sample but not-a-numbers
+    if (!(peak.peak > earlier[c])) continue;  // or not a sample but not-a-numbers
+    earlier[c] = peak.peak;
     if (peak.peakFrame == kUnknownFrame) {
       const BlockRecord& block = records[holder[c]];
       Stats located;
@@ -672,12 +677,13 @@ Stats MergeBlocks(const ScanPlan& plan, BlockRecord* records, std::size_t lines,
 // Chunks of this thread's own, or short, are handed on as BlockChunks'.
 struct StandaloneChunks : BlockChunks {
   Output& out;
+  double workerPeaks[kMaxChannels];  // the highest of the worker's chunks so far
 
   void Work(std::uint64_t frame, std::size_t frames, int slot) {
     const std::size_t lines = frames / plan.resolution;
     BlockRecord* records = blockRecords[1 + slot];
     ComputeBlocks(plan, lines, frame, helper.totals, 1, WorkerSpace(slot), records);
-    workerChunkStats[slot] = MergeBlocks(plan, records, lines, frameBuffers[1]);
+    workerChunkStats[slot] = MergeBlocks(plan, records, lines, frameBuffers[1], workerPeaks);
     Output& text = workerRecords[slot];
     text.used = 0;
     text.dropped = 0;
@@ -726,7 +732,8 @@ Stats ScanBlocks(Source& source, const ScanPlan& plan, BlockSink& sink, Peaks* p
   Stats interval;
   Stats current;
   if (aside != nullptr && standalone != nullptr) {
-    StandaloneChunks chunks{{plan, state, helper, current, interval, sink}, *standalone};
+    StandaloneChunks chunks{{plan, state, helper, current, interval, sink}, *standalone, {}};
+    std::fill(std::begin(chunks.workerPeaks), std::end(chunks.workerPeaks), ChannelStats{}.peak);
     DriveAhead(source, *aside, plan, chunkFrames, state, chunks);
   } else {
     BlockChunks chunks{plan, state, helper, current, interval, sink};

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <string_view>
@@ -368,6 +369,65 @@ TEST_P(ScanDifferential, PeakOfEachChunkCounts) {
             << bits << "-bit, loud frame " << loud << " channel " << channel;
       }
     }
+  }
+}
+
+// Float records that stand alone: a chunk's peak that only equals an
+// earlier chunk's, or one after a chunk of nothing but not-a-numbers,
+// still leaves the interval's peak at the first frame that reaches it.
+TEST_P(ScanDifferential, PeakFirstReachedInAnEarlierChunk) {
+  if (std::get<0>(GetParam()) && !vector_) GTEST_SKIP() << "no vector loops on this processor";
+  constexpr std::uint32_t kFrames = 6 * kChunkFrames;
+  constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
+  struct Loud {
+    std::uint32_t frame;
+    std::uint32_t channel;
+    float value;
+  };
+  struct Case {
+    const char* what;
+    float quiet[2];         // every other sample of each channel
+    std::uint32_t nanUpTo;  // channel 0 not a number before this frame
+    std::vector<Loud> loud;
+    std::uint64_t peakFrame[2];
+  };
+  const Case cases[] = {
+      {"equalled in later chunks",
+       {0.01f, 0.01f},
+       0,
+       {{kChunkFrames + 7, 0, 0.75f},
+        {2 * kChunkFrames + 7, 0, -0.75f},
+        {3 * kChunkFrames + 9, 0, 0.875f},
+        {4 * kChunkFrames + 11, 0, -0.875f},
+        {5 * kChunkFrames + 11, 0, 0.875f},
+        {kChunkFrames + 13, 1, -0.5f},
+        {2 * kChunkFrames + 13, 1, 0.5f},
+        {3 * kChunkFrames + 13, 1, 0.5f},
+        {5 * kChunkFrames + 13, 1, -0.5f}},
+       {3 * kChunkFrames + 9, kChunkFrames + 13}},
+      {"silence after a chunk of not-a-numbers",
+       {0.0f, 0.0f},
+       kChunkFrames,
+       {},
+       {kChunkFrames, 0}},
+  };
+  for (const Case& c : cases) {
+    Bytes data;
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+      for (std::uint32_t ch = 0; ch < 2; ++ch) {
+        float x = ch == 0 && f < c.nanUpTo ? kNan : c.quiet[ch];
+        for (const Loud& l : c.loud) x = l.frame == f && l.channel == ch ? l.value : x;
+        testing::PutFloat(data, x);
+      }
+    }
+    const Bytes file = testing::CanonicalWav({2, 48000, 32, 3}, data);
+    const Source source = MemorySource(file);
+    const ScanPlan r = Tuned(MakePlan(Attributes({32, 2, 3}, 48000), 0, kFrames, 2400, 1.0f));
+    const Written written = WriteBlocks(ScanBlocks, source, r, 0);
+    for (std::uint32_t ch = 0; ch < 2; ++ch) {
+      EXPECT_EQ(written.stats.channel[ch].peakFrame, c.peakFrame[ch]) << c.what << ", " << ch;
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectSameWrittenBlocks(source, r, 0)) << c.what;
   }
 }
 
