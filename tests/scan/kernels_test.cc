@@ -78,13 +78,15 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
 }
 
 // 64-bit float lines the same way: |128 x value|, not-a-numbers (which
-// make their line's sum one) and values that overflow when scaled among
+// make their line's sum one), values that overflow when scaled, values
+// whose scaled sums overflow (2^1016 and just below) and subnormals among
 // them; peaks leave not-a-numbers out.
 TEST(Float64LineSums, BothBuildsAddEachLineInOrder) {
   std::mt19937 random(12);
-  static constexpr std::uint64_t kSpecial[] = {0x0000000000000000, 0x8000000000000000,
-                                               0x0000000000000001, 0x7FF0000000000000,
-                                               0xFFF8000000000000, 0x7FEFFFFFFFFFFFFF};
+  static constexpr std::uint64_t kSpecial[] = {
+      0x0000000000000000, 0x8000000000000000, 0x0000000000000001,
+      0x7FF0000000000000, 0xFFF8000000000000, 0x7FEFFFFFFFFFFFFF,
+      0x7F70000000000000, 0xFF6FFFFFFFFFFFFF, 0x000FFFFFFFFFFFFF};
   std::uniform_real_distribution<double> level(-1.5, 1.5);
   for (const bool stereo : {false, true}) {
     for (const std::size_t lines : {1u, 3u, 4u, 7u, 16u, 19u}) {
@@ -93,8 +95,8 @@ TEST(Float64LineSums, BothBuildsAddEachLineInOrder) {
         testing::Bytes bytes;
         std::vector<double> values;
         for (std::size_t i = 0; i < lines * perLine; ++i) {
-          const std::uint64_t v = random() % 200 == 0 ? kSpecial[random() % std::size(kSpecial)]
-                                                      : std::bit_cast<std::uint64_t>(level(random));
+          const std::uint64_t v = random() % 64 == 0 ? kSpecial[random() % std::size(kSpecial)]
+                                                     : std::bit_cast<std::uint64_t>(level(random));
           for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
           values.push_back(std::bit_cast<double>(v));
         }

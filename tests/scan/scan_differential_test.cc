@@ -405,11 +405,7 @@ TEST_P(ScanDifferential, PeakFirstReachedInAnEarlierChunk) {
         {3 * kChunkFrames + 13, 1, 0.5f},
         {5 * kChunkFrames + 13, 1, -0.5f}},
        {3 * kChunkFrames + 9, kChunkFrames + 13}},
-      {"silence after a chunk of not-a-numbers",
-       {0.0f, 0.0f},
-       kChunkFrames,
-       {},
-       {kChunkFrames, 0}},
+      {"silence after a chunk of not-a-numbers", {0.0f, 0.0f}, kChunkFrames, {}, {kChunkFrames, 0}},
   };
   for (const Case& c : cases) {
     Bytes data;
