@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -126,6 +127,42 @@ TEST(Float64LineSums, BothBuildsAddEachLineInOrder) {
                 expectedMax[c] < 0.0 ? -1 : std::bit_cast<std::int64_t>(expectedMax[c]);
             ASSERT_EQ(peaks.max[c], want) << "channel " << c << " vector " << vector;
           }
+        }
+      }
+    }
+  }
+}
+
+// A line's loudest sample beside a not-a-number of its channel, two
+// samples on or two before, in either build: the peak is still the loud
+// sample's, 128 x 0.75, and only that line's sum is not a number.
+TEST(Float64LineSums, PeakBesideANotANumber) {
+  constexpr std::size_t kLines = 4;
+  constexpr std::size_t kPerLine = 128;  // 64 stereo frames
+  for (const std::size_t loud : {8u, 10u}) {
+    const std::size_t nan = loud == 8 ? 10 : 8;
+    testing::Bytes bytes;
+    for (std::size_t j = 0; j < kLines; ++j) {
+      for (std::size_t i = 0; i < kPerLine; ++i) {
+        double v = 0.25;
+        if (j == 2 && i == loud) v = -0.75;
+        if (j == 2 && i == nan) v = std::numeric_limits<double>::quiet_NaN();
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        for (int b = 0; b < 8; ++b) bytes.push_back(static_cast<std::uint8_t>(bits >> (8 * b)));
+      }
+    }
+    for (const bool vector : {false, true}) {
+      if (vector && !VectorLoopsAvailable()) continue;
+      double sums[kLines];
+      FloatPeaks peaks;
+      Float64LineSums(bytes.data(), kLines, kPerLine, true, sums, peaks, vector);
+      EXPECT_EQ(peaks.max[0], std::bit_cast<std::int64_t>(96.0)) << loud << " vector " << vector;
+      EXPECT_EQ(peaks.max[1], std::bit_cast<std::int64_t>(32.0)) << loud << " vector " << vector;
+      for (std::size_t j = 0; j < kLines; ++j) {
+        if (j == 2) {
+          EXPECT_TRUE(std::isnan(sums[j])) << loud << " vector " << vector;
+        } else {
+          EXPECT_EQ(sums[j], 32.0 * kPerLine) << loud << " line " << j << " vector " << vector;
         }
       }
     }
