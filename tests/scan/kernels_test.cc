@@ -39,7 +39,7 @@ TEST(FloatLineSums, BothBuildsAddEachLineInOrder) {
   };
   for (const bool stereo : {false, true}) {
     for (const std::size_t lines : {1u, 2u, 3u, 4u, 5u, 8u, 15u, 16u, 17u, 33u}) {
-      // The vector loop's first load takes 14 samples of a line.
+      // The vector loop takes eight samples of a line at a time.
       for (const std::size_t frames : {1u, 2u, 3u, 4u, 5u, 7u, 13u, 14u, 15u, 64u, 301u}) {
         const std::size_t perLine = frames * (stereo ? 2 : 1);
         testing::Bytes bytes;
