@@ -233,13 +233,16 @@ __attribute__((target("avx2"))) void Avx2Float(const std::uint8_t* b, std::size_
 
 // Mono or stereo 32-bit float samples by hand, 8 a row, two rows at a time
 // into two sets of lanes: the compiler keeps one set and waits on each
-// addition. Lane j holds sample j of a row (channel j % kChannels), as in
-// the portable loop: its sums and squares in doubles (the float's value is
-// exact in one), its peak in float lanes (a not-a-number never replaces
+// addition (and on each max, as one set of peaks did). Lane j holds sample
+// j of a row (channel j % kChannels), as in the portable loop: its sums and
+// squares in doubles (the float's value is exact in one, and so is its
+// square, so that a fused multiply-add rounds as the multiplication and
+// addition did), its peak in float lanes (a not-a-number never replaces
 // it), its rail and not-a-number counts in 32-bit lanes. Rails are counted
 // in a second pass, only where a peak reaches one, as they seldom do.
 struct Float32Rows {
   __m256d sumLow, sumHigh, squaresLow, squaresHigh;
+  __m256 max;
 };
 
 // A row's magnitudes.
@@ -256,12 +259,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256 LoadFloat32Row(
 // not-a-numbers counted and left out of the sums, else taken in (where
 // one is, its lane's sum is then not a number: the rows are done again).
 template <bool kCountNan>
-__attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(const std::uint8_t* row,
-                                                                         Float32Rows& r,
-                                                                         __m256& max,
-                                                                         __m256i& nan) {
+__attribute__((target("avx2,fma"), always_inline)) inline void AddFloat32Row(
+    const std::uint8_t* row, Float32Rows& r, __m256i& nan) {
   const __m256 v = LoadFloat32Row(row);
-  max = _mm256_max_ps(Float32Magnitudes(v), max);  // the second where either is not a number
+  r.max = _mm256_max_ps(Float32Magnitudes(v), r.max);  // the second where either is not a number
   __m256 d = v;
   if constexpr (kCountNan) {
     const __m256 isNan = _mm256_cmp_ps(v, v, _CMP_UNORD_Q);
@@ -272,36 +273,38 @@ __attribute__((target("avx2"), always_inline)) inline void AddFloat32Row(const s
   const __m256d high = _mm256_cvtps_pd(_mm256_extractf128_ps(d, 1));
   r.sumLow = _mm256_add_pd(r.sumLow, low);
   r.sumHigh = _mm256_add_pd(r.sumHigh, high);
-  r.squaresLow = _mm256_add_pd(r.squaresLow, _mm256_mul_pd(low, low));
-  r.squaresHigh = _mm256_add_pd(r.squaresHigh, _mm256_mul_pd(high, high));
+  r.squaresLow = _mm256_fmadd_pd(low, low, r.squaresLow);
+  r.squaresHigh = _mm256_fmadd_pd(high, high, r.squaresHigh);
 }
 
 // The whole rows of `samples` from `bytes`, from nothing, two at a time
 // into lanes of their own; returns the samples they took.
 template <bool kCountNan>
-__attribute__((target("avx2"), always_inline)) inline std::size_t AddFloat32Rows(
+__attribute__((target("avx2,fma"), always_inline)) inline std::size_t AddFloat32Rows(
     const std::uint8_t* bytes, std::size_t samples, Float32Rows (&rows)[2], __m256& max,
     __m256i& nan) {
   const __m256d zero = _mm256_setzero_pd();
-  rows[0] = rows[1] = {zero, zero, zero, zero};
-  max = _mm256_set1_ps(-1.0f);
+  rows[0] = rows[1] = {zero, zero, zero, zero, _mm256_set1_ps(-1.0f)};
   nan = _mm256_setzero_si256();
   std::size_t i = 0;
   for (; samples - i >= 16; i += 16) {
-    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], max, nan);
-    AddFloat32Row<kCountNan>(bytes + 4 * i + 32, rows[1], max, nan);
+    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], nan);
+    AddFloat32Row<kCountNan>(bytes + 4 * i + 32, rows[1], nan);
   }
   if (samples - i >= 8) {
-    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], max, nan);
+    AddFloat32Row<kCountNan>(bytes + 4 * i, rows[0], nan);
     i += 8;
   }
+  // Neither set's peaks is ever a not-a-number.
+  max = _mm256_max_ps(rows[0].max, rows[1].max);
   return i;
 }
 
 template <std::uint32_t kChannels, PeakFrames kPeakFrames>
-__attribute__((target("avx2"))) void Avx2Float32Stats(const std::uint8_t* bytes, std::size_t frames,
-                                                      std::uint64_t firstFrame, Rails,
-                                                      Stats& stats) {
+__attribute__((target("avx2,fma"))) void Avx2Float32Stats(const std::uint8_t* bytes,
+                                                          std::size_t frames,
+                                                          std::uint64_t firstFrame, Rails,
+                                                          Stats& stats) {
   static_assert(kChannels == 1 || kChannels == 2);
   const std::size_t samples = frames * kChannels;
   const __m256d zero = _mm256_setzero_pd();
