@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "scan/kernels.h"
 #include "support/vector_state.h"
@@ -323,6 +325,64 @@ TEST(Stats, FiguresAndTheirLineInOnePass) {
           EXPECT_EQ(x.squares, y.squares) << what;
           EXPECT_EQ(x.clipped, y.clipped) << what;
         }
+      }
+    }
+  }
+}
+
+// The vector loop's float sums and squares, to the last bit, as its rows
+// add them: row r of 8 samples into lane j of set r % 2 (every second row
+// where the rows are odd in number goes to set 0), the sets added lane by
+// lane, the samples short of a row into their lanes, each channel's lanes
+// in order. Values of every size, so that each order rounds its own way:
+// the records' last digits rest on this one.
+TEST(Stats, FloatVectorSumsInTheirRowsOrder) {
+  if (!VectorLoopsAvailable()) GTEST_SKIP() << "no vector loops on this processor";
+  std::mt19937 random(23);
+  for (const std::uint32_t channels : {1u, 2u}) {
+    for (const std::size_t frames : {7u, 8u, 24u, 1003u}) {
+      const std::size_t samples = frames * channels;
+      Bytes bytes;
+      std::vector<double> x;
+      for (std::size_t i = 0; i < samples; ++i) {
+        const std::uint32_t bits = (static_cast<std::uint32_t>(random()) & 0x807FFFFF) |
+                                   ((100 + static_cast<std::uint32_t>(random()) % 50) << 23);
+        PutLe32(bytes, bits);
+        x.push_back(static_cast<double>(std::bit_cast<float>(bits)));
+      }
+      double sum[2][8] = {};
+      double squares[2][8] = {};
+      const std::size_t rows = samples / 8;
+      for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t j = 0; j < 8; ++j) {
+          const double v = x[8 * r + j];
+          sum[r % 2][j] += v;
+          squares[r % 2][j] += v * v;
+        }
+      }
+      double laneSum[8];
+      double laneSquares[8];
+      for (std::size_t j = 0; j < 8; ++j) {
+        laneSum[j] = sum[0][j] + sum[1][j];
+        laneSquares[j] = squares[0][j] + squares[1][j];
+      }
+      for (std::size_t i = 8 * rows, j = 0; i < samples; ++i, ++j) {
+        laneSum[j] += x[i];
+        laneSquares[j] += x[i] * x[i];
+      }
+      ScanPlan plan = PlanFor(Decoder::kFloat32, 4, channels);
+      plan.vector = true;
+      Stats stats;
+      AddStats(plan, bytes.data(), frames, 0, stats);
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        double s = 0.0;
+        double q = 0.0;
+        for (std::size_t j = c; j < 8; j += channels) {
+          s += laneSum[j];
+          q += laneSquares[j];
+        }
+        EXPECT_EQ(stats.channel[c].sum, s) << channels << " channels, " << frames << " frames";
+        EXPECT_EQ(stats.channel[c].squares, q) << channels << " channels, " << frames << " frames";
       }
     }
   }
