@@ -51,14 +51,17 @@ void WakeSleepers(std::atomic<int>& word, Sleepers& sleepers) {
 }
 
 // Waits until `reached(value)` holds for `word`'s value, and returns that
-// value. A job takes some tens of microseconds, so the wait for the other
-// side is mostly short: spin a little before sleeping. `sleepers` counts
-// the waiters asleep, so that the other side wakes them only where there
-// are any.
+// value. A job takes some tens or a hundred microseconds, so the wait for
+// the other side is mostly short; a sleep and a wake cost more than that
+// where each wake is an interrupt to the other processor and its way back
+// from idle (on a virtual machine, two exits to the host): spin for about
+// two chunks' time (some hundreds of microseconds) before sleeping.
+// `sleepers` counts the waiters asleep, so that the other side wakes them
+// only where there are any.
 template <typename Reached>
 int AwaitWord(std::atomic<int>& word, Sleepers& sleepers, Reached reached) {
   int seen;
-  for (int spin = 0; spin < 1024; ++spin) {
+  for (int spin = 0; spin < 16384; ++spin) {
     seen = word.load(std::memory_order_acquire);
     if (reached(seen)) return seen;
     // The two threads may share a processor for a while (a new thread
