@@ -201,14 +201,14 @@ void EachChannel(const std::uint8_t* bytes, std::size_t frames, std::uint32_t ch
 #if defined(__x86_64__)
 // The float figures' loop also takes fused multiply-adds, which every
 // processor with AVX2 has but which is asked for on its own.
-const bool hasAvx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+const bool hasAvx2AndFma = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 #endif
 
 }  // namespace
 
 bool VectorLoopsAvailable() {
 #if defined(__x86_64__)
-  return hasAvx2;
+  return hasAvx2AndFma;
 #else
   return false;
 #endif
